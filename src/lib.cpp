@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 #include <string_view>
+#include <utility>
 
 #include "binding/errors.h"
 #include "binding/heap_type.h"

@@ -7,30 +7,28 @@
 
 namespace quorvane::binding {
 
-class SharedBorrow {
+template <bool (BorrowFlag::*Take)() noexcept, void (BorrowFlag::*End)() noexcept,
+          const char* Refusal>
+class Borrow {
 public:
-    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_share()) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
+    explicit Borrow(BorrowFlag& flag) : flag_(flag) {
+        if (!(flag_.*Take)()) throw_error(PyExc_RuntimeError, Refusal);
     }
-    ~SharedBorrow() { flag_.end_share(); }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
+    ~Borrow() { (flag_.*End)(); }
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
 
 private:
     BorrowFlag& flag_;
 };
 
-class ExclusiveBorrow {
-public:
-    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_take_exclusive()) throw_error(PyExc_RuntimeError, "Already borrowed");
-    }
-    ~ExclusiveBorrow() { flag_.end_exclusive(); }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+inline constexpr char already_mutably_borrowed[] = "Already mutably borrowed";
+inline constexpr char already_borrowed[] = "Already borrowed";
 
-private:
-    BorrowFlag& flag_;
-};
+// For calls that only read the object.
+using SharedBorrow = Borrow<&BorrowFlag::try_share, &BorrowFlag::end_share, already_mutably_borrowed>;
+// For calls that change it.
+using ExclusiveBorrow =
+    Borrow<&BorrowFlag::try_take_exclusive, &BorrowFlag::end_exclusive, already_borrowed>;
 
 }  // namespace quorvane::binding

@@ -25,6 +25,7 @@ Py_ssize_t length(PyObject* self) noexcept {
     });
 }
 
+// The step's tp_iternext joins these slots.
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Iterator that yields MarketBook objects with object reuse")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
