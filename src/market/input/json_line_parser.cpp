@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <new>
 
 #include "market/input/json_syntax_error.h"

@@ -1,5 +1,6 @@
 #include "market/input/json_syntax_error.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
