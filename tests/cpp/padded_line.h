@@ -1,0 +1,24 @@
+// A line followed by the readable padding JsonLineParser::parse requires,
+// filled with bytes that would change the result if the parser used them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <simdjson.h>
+
+namespace quorvane::testing {
+
+class PaddedLine {
+public:
+    explicit PaddedLine(std::string_view line) : size_(line.size()), bytes_(line) {
+        for (std::size_t i = 0; i < simdjson::SIMDJSON_PADDING; ++i) bytes_ += "9]}\"\\"[i % 5];
+    }
+    std::string_view view() const { return std::string_view(bytes_).substr(0, size_); }
+
+private:
+    std::size_t size_;
+    std::string bytes_;
+};
+
+}  // namespace quorvane::testing
