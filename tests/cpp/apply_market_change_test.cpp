@@ -237,6 +237,7 @@ TEST(ApplyMarketChangeTest, DefinitionRunnerOverwritesBspAndMergesTheRest) {
     first.adjustment_factor = 20.0;
     first.removal_date = "2017-06-14T07:00:50.000Z";
     first.sort_priority = 1;
+    first.name = "Brother Mcgonagall";
     apply_market_change(state, with_definition({first}), 1);
     EXPECT_EQ(runner_at(state, 1).bsp.number(), 3.75);
     EXPECT_EQ(state.runner_definitions[0].bsp, 3.75);
@@ -254,6 +255,7 @@ TEST(ApplyMarketChangeTest, DefinitionRunnerOverwritesBspAndMergesTheRest) {
     EXPECT_FALSE(state.runner_definitions[0].adjustment_factor);
     EXPECT_FALSE(state.runner_definitions[0].removal_date);
     EXPECT_EQ(state.runner_definitions[0].sort_priority, 0);
+    EXPECT_FALSE(state.runner_definitions[0].name);
 
     apply_market_change(state, with_definition({definition_runner(1)}), 3);
     EXPECT_TRUE(runner_at(state, 1).bsp.absent());
