@@ -1,0 +1,40 @@
+// Identity of a runner record: the selection id and the handicap in
+// hundredths, so handicaps that round to the same hundredth share a record.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+namespace quorvane::cache {
+
+// handicap × 100, rounded half away from zero, saturated to the int64 range.
+// NaN has no sensible key; it maps to 0 rather than to an undefined cast.
+inline std::int64_t handicap_key(double handicap) {
+    const double hundredths = std::round(handicap * 100.0);
+    if (std::isnan(hundredths)) return 0;
+    constexpr double two_to_63 = 9223372036854775808.0;
+    if (hundredths >= two_to_63) return std::numeric_limits<std::int64_t>::max();
+    if (hundredths < -two_to_63) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(hundredths);
+}
+
+struct RunnerKey {
+    std::int64_t selection_id = 0;
+    std::int64_t handicap_key = 0;
+
+    static RunnerKey of(std::int64_t selection_id, double handicap) {
+        return {selection_id, cache::handicap_key(handicap)};
+    }
+
+    friend bool operator==(const RunnerKey&, const RunnerKey&) = default;
+    friend auto operator<=>(const RunnerKey&, const RunnerKey&) = default;
+
+    template <class H>
+    friend H AbslHashValue(H state, const RunnerKey& key) {
+        return H::combine(std::move(state), key.selection_id, key.handicap_key);
+    }
+};
+
+}  // namespace quorvane::cache
