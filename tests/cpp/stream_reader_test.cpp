@@ -147,30 +147,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "unexpected end of file"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(ReadStreamFile, ReportsMissingFilesAndDirectories) {
-    const TempFile file("m.json", message_lines(1));
-    EXPECT_EQ(fault_of_file("other.json", "")[0], '\0');  // a readable empty file has no fault
-    const std::string directory = std::filesystem::path(file.path()).parent_path().string();
-    for (const std::string& path : {directory, directory + "/../" + std::filesystem::path(directory).filename().string()}) {
-        try {
-            read_stream_file(path);
-            ADD_FAILURE() << path << " was read";
-        } catch (const StreamError& error) {
-            EXPECT_STREQ(error.what(), "Is a directory (os error 21)");
-        }
-    }
-    EXPECT_THROW(
-        {
-            try {
-                read_stream_file(file.path() + ".gz");
-            } catch (const StreamError& error) {
-                EXPECT_STREQ(error.what(), "No such file or directory (os error 2)");
-                throw;
-            }
-        },
-        StreamError);
-}
-
 TEST(ReadStreamFile, DirectoryNamedGzFailsThroughTheGzipHeader) {
     const TempFile file("d.gz/inner", "x");
     const std::string directory = std::filesystem::path(file.path()).parent_path().string();
