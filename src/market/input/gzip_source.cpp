@@ -67,7 +67,7 @@ std::size_t GzipSource::read(std::span<std::byte> out) {
 std::size_t GzipSource::inflate_into(std::span<std::byte> out) {
     std::size_t produced = 0;
     while (produced < out.size() && !members_ended_) {
-        has_input();
+        has_input();  // refills a used-up buffer; the end is judged after inflating
         auto* target = reinterpret_cast<std::uint8_t*>(out.data() + produced);
         inflate_state& inflater = *inflater_;
         inflater.next_in = cursor_;
@@ -92,6 +92,7 @@ std::size_t GzipSource::inflate_into(std::span<std::byte> out) {
 }
 
 void GzipSource::read_header(std::size_t magic_bytes_read) {
+    // Every header byte is kept for the optional header CRC.
     std::vector<std::uint8_t> header{magic_1, magic_2};
     header.resize(magic_bytes_read);
     auto take = [&] { return header.emplace_back(next_byte()); };
