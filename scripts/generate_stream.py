@@ -195,10 +195,9 @@ class MarketStream:
         old = runner.best_back
         new = old + 1 if up else old - 1
         runner.best_back = new
-        for side, pairs, window, keep in (
-                (runner.back, back, (self._back_window(old), self._back_window(new)), 0),
-                (runner.lay, lay, (self._lay_window(old), self._lay_window(new)), LAST_TICK)):
-            before, after = window
+        for side, pairs, before, after, keep in (
+                (runner.back, back, self._back_window(old), self._back_window(new), 0),
+                (runner.lay, lay, self._lay_window(old), self._lay_window(new), LAST_TICK)):
             # Both windows are contiguous and one tick apart: only their ends differ.
             for tick in {before[0], before[-1]} if before else ():
                 if tick not in after and tick != keep and tick in side:

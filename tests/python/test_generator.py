@@ -82,7 +82,11 @@ def test_same_seed_writes_the_same_bytes(tmp_path, name):
 def test_gzip_output_holds_the_plain_stream(tmp_path):
     market = (6, 400, 8, 3)
     plain = _write(tmp_path, "market.jsonl", market).read_bytes()
-    assert gzip.decompress(_write(tmp_path, "market.jsonl.gz", market).read_bytes()) == plain
+    packed = _write(tmp_path, "market.jsonl.gz", market).read_bytes()
+    assert gzip.decompress(packed) == plain
+    # No time stamp and no file name in the header: the bytes cannot depend on when or where.
+    flags, mtime = packed[3], int.from_bytes(packed[4:8], "little")
+    assert (flags & 0x08, mtime) == (0, 0)
 
 
 def test_every_line_is_a_message_with_increasing_pt(stream):
