@@ -144,13 +144,16 @@ class MarketStream:
     def _publish_times(self) -> list[int]:
         rng = self.rng
         pt = 1_714_550_400_000 + rng.randrange(365) * 86_400_000 + 11 * 3_600_000
+        # A race lasts minutes however many messages it takes, so in-play gaps shrink.
+        race_ms = rng.randint(240_000, 480_000)
+        in_play_gap = max(1.0, min(200.0, race_ms / max(1, self.finish_at - self.in_play_at)))
         times = []
         for index in range(self.messages):
             times.append(pt)
             if index < self.off_at:
                 pt += 20 + int(rng.expovariate(1 / 400))
             elif index < self.finish_at:
-                pt += 50 + int(rng.expovariate(1 / 150))
+                pt += 1 + int(rng.expovariate(1 / in_play_gap))
             else:
                 pt += 30_000 + rng.randrange(60_000)
         return times
