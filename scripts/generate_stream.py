@@ -22,6 +22,7 @@ import json
 import random
 import sys
 import time
+from math import log
 from pathlib import Path
 from typing import Iterator
 
@@ -53,14 +54,14 @@ VENUES = (("Hamilton", "Ham"), ("Newmarket", "Newm"), ("Ascot", "Asct"), ("York"
 RACE_NAMES = ("1m Hcap", "6f Mdn Stks", "7f Nursery", "1m2f Hcap", "5f Stks", "1m4f Listed")
 
 
-def price(tick: int) -> int | float:
-    return money(TICKS[tick])
-
-
 def money(hundredths: int) -> int | float:
     """Whole amounts print as integers and the rest with at most two decimals,
     as the exchange writes them; k / 100 is the double nearest to the decimal."""
     return hundredths // 100 if hundredths % 100 == 0 else hundredths / 100
+
+
+PRICES = [money(k) for k in TICKS]
+price = PRICES.__getitem__
 
 
 def iso_time(epoch_ms: int) -> str:
@@ -111,8 +112,8 @@ class MarketStream:
         self.messages = messages
         self.depth = depth
         # Deeper books see more of their levels move in each delta.
-        self.touch_rate = 1 / (0.4 + depth / 10)
-        self.offset_rate = 1 / (2 + depth / 5)
+        self.touches = 0.4 + depth / 10
+        self.offset = 2 + depth / 5
         rng = self.rng
 
         self.market_id = f"1.{rng.randint(200_000_000, 239_999_999)}"
@@ -170,7 +171,7 @@ class MarketStream:
 
     def _size(self, distance: int) -> int:
         """A fresh size in hundredths; money rests deeper in the book."""
-        return 1 + int(self.rng.expovariate(1 / (600 + 400 * distance)))
+        return 1 + int(-log(1.0 - self.rng.random()) * (600 + 400 * distance))
 
     def _back_window(self, best: int) -> range:
         return range(max(0, best - self.depth + 1), best + 1)
@@ -214,11 +215,13 @@ class MarketStream:
 
     def _touch_levels(self, side: dict[int, int], ticks: range, pairs: list) -> None:
         """Resizes a few levels of one side, mostly near the best price (ticks[0])."""
-        rng = self.rng
+        # The hot loop of the generator: exponential draws written out in full.
+        random = self.rng.random
+        deepest = len(ticks) - 1
         resized: dict[int, int] = {}
-        for _ in range(1 + int(rng.expovariate(self.touch_rate))):
-            offset = min(int(rng.expovariate(self.offset_rate)), len(ticks) - 1)
-            resized[ticks[offset]] = self._size(offset)
+        for _ in range(1 + int(-log(1.0 - random()) * self.touches)):
+            offset = min(int(-log(1.0 - random()) * self.offset), deepest)
+            resized[ticks[offset]] = 1 + int(-log(1.0 - random()) * (600 + 400 * offset))
         for tick, size in resized.items():
             # Every delta moves something: a repeated size would be no change.
             size += side.get(tick) == size
