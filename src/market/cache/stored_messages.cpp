@@ -13,10 +13,9 @@ namespace {
 // Encoding. A record is a varint mask of presence bits (and the values of
 // booleans), then the payloads of the present fields in field order; nested
 // records follow the same layout. Integers are zigzag varints, texts a varint
-// length and their bytes. A double that is an exact hundredth k / 100.0 is
-// the varint 2k (or 2|k|+1 for negative k) and is restored bit for bit,
-// since dividing the exact integer k by 100.0 is one correctly rounded
-// operation; any other double is the varint 1 and its 8 raw bytes.
+// length and their bytes. Most prices and sizes are exact hundredths: such a
+// double is kept as the integer k and restored bit for bit as k / 100.0,
+// one correctly rounded division of exact operands; others keep their bits.
 
 template <class R, class T>
 concept record_of = std::same_as<std::remove_const_t<R>, T>;
@@ -111,7 +110,53 @@ void fields(Io& io, R& change) {
     if (change.definition_kind == MarketChangeRecord::Definition::Object) io.record(change.definition);
 }
 
-constexpr std::uint64_t kRawDouble = 1;
+// A double is a byte count n (a nibble) and n little-endian bytes of a code:
+// n < 8 holds 2|k| + (k < 0) for an exact hundredth k / 100.0 (+0.0 takes no
+// byte at all), n = 8 the raw bits. Both counts of a price pair share one
+// byte; a lone double has a byte of its own.
+constexpr unsigned kRawBytes = 8;
+constexpr double kMaxHundredths = 0x1p53;
+constexpr std::size_t kMaxVarintBytes = 10;
+constexpr std::size_t kMaxDoubleBytes = 1 + kRawBytes;
+
+struct DoubleCode {
+    std::uint64_t code;
+    unsigned bytes;
+};
+
+DoubleCode encode_double(double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const double scaled = value * 100.0;
+    if (scaled > -kMaxHundredths && scaled < kMaxHundredths) {
+        // Any candidate will do: it is kept only if it restores exactly.
+        const auto k = static_cast<std::int64_t>(scaled + (scaled < 0 ? -0.5 : 0.5));
+        if (std::bit_cast<std::uint64_t>(static_cast<double>(k) / 100.0) == bits) {
+            const std::uint64_t code = k < 0 ? (static_cast<std::uint64_t>(-k) << 1) | 1 : static_cast<std::uint64_t>(k) << 1;
+            return {code, static_cast<unsigned>(std::bit_width(code) + 7) / 8};
+        }
+    }
+    return {bits, kRawBytes};
+}
+
+// Reads 8 bytes whatever `bytes` is: the arena keeps 8 readable bytes past
+// every message, so this needs no branch on the length.
+double decode_double(const std::uint8_t* at, unsigned bytes) {
+    static constexpr std::uint64_t kMask[] = {0,
+                                             0xFF,
+                                             0xFFFF,
+                                             0xFFFFFF,
+                                             0xFFFFFFFF,
+                                             0xFFFFFFFFFF,
+                                             0xFFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFFFF,
+                                             ~std::uint64_t{0}};
+    std::uint64_t code;
+    std::memcpy(&code, at, sizeof code);  // little-endian, as x86 and ARM hold it
+    code &= kMask[bytes];
+    const double magnitude = static_cast<double>(static_cast<std::int64_t>(code >> 1)) / 100.0;
+    const double hundredth = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | (code << 63));
+    return bytes == kRawBytes ? std::bit_cast<double>(code) : hundredth;
+}
 
 std::uint64_t read_varint(const std::uint8_t*& at) {
     std::uint64_t value = 0;
@@ -121,7 +166,6 @@ std::uint64_t read_varint(const std::uint8_t*& at) {
         if (byte < 0x80) return value;
     }
 }
-constexpr double kMaxHundredths = 0x1p53;
 
 class MaskBuilder {
 public:
@@ -155,9 +199,13 @@ private:
     unsigned bits_ = 0;
 };
 
+// Writes into `buffer`, which grows as needed and keeps its size between
+// messages; each put makes room for its largest form first.
 class Writer {
 public:
-    explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
+    explicit Writer(std::vector<std::uint8_t>& buffer) : buffer_(buffer), at_(buffer.data()) {}
+
+    std::size_t written() const { return static_cast<std::size_t>(at_ - buffer_.data()); }
 
     void flag(bool) {}
     void boolean(const std::optional<bool>&) {}
@@ -189,46 +237,61 @@ public:
         fields(*this, value);
     }
     void put_varint(std::uint64_t value) {
-        while (value >= 0x80) {
-            out_.push_back(static_cast<std::uint8_t>(value | 0x80));
-            value >>= 7;
-        }
-        out_.push_back(static_cast<std::uint8_t>(value));
+        make_room(kMaxVarintBytes);
+        varint(value);
     }
 
 private:
+    void make_room(std::size_t bytes) {
+        const std::size_t used = written();
+        if (buffer_.size() - used >= bytes) return;
+        buffer_.resize(std::max(2 * buffer_.size(), used + bytes));
+        at_ = buffer_.data() + used;
+    }
+    void varint(std::uint64_t value) {
+        while (value >= 0x80) {
+            *at_++ = static_cast<std::uint8_t>(value | 0x80);
+            value >>= 7;
+        }
+        *at_++ = static_cast<std::uint8_t>(value);
+    }
+    // Stores all 8 bytes and keeps `bytes` of them; room for 8 is made.
+    void code(const DoubleCode& value) {
+        std::memcpy(at_, &value.code, sizeof value.code);
+        at_ += value.bytes;
+    }
+
     void put(std::int64_t value) {
         put_varint((static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63));
     }
     void put(double value) {
-        const double scaled = value * 100.0;
-        if (scaled > -kMaxHundredths && scaled < kMaxHundredths) {
-            // Any candidate will do: it is kept only if it restores exactly.
-            const auto k = static_cast<std::int64_t>(scaled + (scaled < 0 ? -0.5 : 0.5));
-            if (std::bit_cast<std::uint64_t>(static_cast<double>(k) / 100.0) == std::bit_cast<std::uint64_t>(value)) {
-                put_varint(k >= 0 ? static_cast<std::uint64_t>(k) << 1 : (static_cast<std::uint64_t>(-k) << 1) | 1);
-                return;
-            }
-        }
-        put_varint(kRawDouble);
-        const auto bits = std::bit_cast<std::uint64_t>(value);
-        for (int shift = 0; shift < 64; shift += 8) out_.push_back(static_cast<std::uint8_t>(bits >> shift));
+        make_room(kMaxDoubleBytes);
+        const DoubleCode encoded = encode_double(value);
+        *at_++ = static_cast<std::uint8_t>(encoded.bytes);
+        code(encoded);
     }
     void put(std::string_view text) {
-        put_varint(text.size());
-        out_.insert(out_.end(), text.begin(), text.end());
+        make_room(kMaxVarintBytes + text.size());
+        varint(text.size());
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
     }
     void put(PricePairs pairs) {
-        put_varint(pairs.size());
+        make_room(kMaxVarintBytes + pairs.size() * (1 + 2 * kRawBytes));
+        varint(pairs.size());
         for (const PricePair& pair : pairs) {
-            put(pair.price);
-            put(pair.size);
+            const DoubleCode price = encode_double(pair.price);
+            const DoubleCode size = encode_double(pair.size);
+            *at_++ = static_cast<std::uint8_t>(price.bytes | size.bytes << 4);
+            code(price);
+            code(size);
         }
     }
     template <class T>
     void put(const T& nested) { record(nested); }
 
-    std::vector<std::uint8_t>& out_;
+    std::vector<std::uint8_t>& buffer_;
+    std::uint8_t* at_;
 };
 
 class Reader {
@@ -273,50 +336,47 @@ public:
             items.clear();
             return;
         }
-        items.resize(get_varint());
+        items.resize(read_varint(at_));
         for (T& item : items) get(item);
     }
     template <class T>
     void record(T& value) {
         const std::uint64_t outer = mask_;
-        mask_ = get_varint();
+        mask_ = read_varint(at_);
         fields(*this, value);
         mask_ = outer;
     }
 
 private:
-    std::uint64_t get_varint() { return read_varint(at_); }
     bool take() {
         const bool bit = mask_ & 1;
         mask_ >>= 1;
         return bit;
     }
     void get(std::int64_t& value) {
-        const std::uint64_t zigzag = get_varint();
+        const std::uint64_t zigzag = read_varint(at_);
         value = static_cast<std::int64_t>((zigzag >> 1) ^ (~(zigzag & 1) + 1));
     }
     void get(double& value) {
-        const std::uint64_t code = get_varint();
-        if (code == kRawDouble) {
-            std::uint64_t bits;
-            std::memcpy(&bits, at_, sizeof bits);  // written little-endian, as x86 and ARM hold it
-            at_ += sizeof bits;
-            value = std::bit_cast<double>(bits);
-            return;
-        }
-        const auto hundredths = static_cast<std::int64_t>(code >> 1);
-        value = static_cast<double>(code & 1 ? -hundredths : hundredths) / 100.0;
+        const unsigned bytes = *at_++;
+        value = decode_double(at_, bytes);
+        at_ += bytes;
     }
     void get(std::string_view& text) {
-        const std::size_t length = get_varint();
+        const std::size_t length = read_varint(at_);
         text = {reinterpret_cast<const char*>(at_), length};
         at_ += length;
     }
     void get(PricePairs& pairs) {
-        std::span<PricePair> decoded = pairs_.allocate(get_varint());
+        std::span<PricePair> decoded = pairs_.allocate(read_varint(at_));
         for (PricePair& pair : decoded) {
-            get(pair.price);
-            get(pair.size);
+            const unsigned price_bytes = *at_ & 0xF;
+            const unsigned size_bytes = *at_ >> 4;
+            ++at_;
+            pair.price = decode_double(at_, price_bytes);
+            at_ += price_bytes;
+            pair.size = decode_double(at_, size_bytes);
+            at_ += size_bytes;
         }
         pairs = decoded;
     }
@@ -334,12 +394,11 @@ constexpr std::size_t kMaxChunkBytes = 8 * 1024 * 1024;
 }  // namespace
 
 void StoredMessages::append(std::int64_t publish_time, std::span<const MarketChangeRecord> market_changes) {
-    encoding_.clear();
     Writer writer(encoding_);
     writer.put_varint(market_changes.size());
     for (const MarketChangeRecord& change : market_changes) writer.record(change);
-    std::uint8_t* stored = reserve_in_arena(encoding_.size());
-    std::memcpy(stored, encoding_.data(), encoding_.size());
+    std::uint8_t* stored = reserve_in_arena(writer.written());
+    std::memcpy(stored, encoding_.data(), writer.written());
     messages_.push_back({publish_time, stored});
 }
 
@@ -347,8 +406,9 @@ std::uint8_t* StoredMessages::reserve_in_arena(std::size_t bytes) {
     if (bytes > free_bytes_) {
         // Chunks grow with the store, so slack stays a fraction of it.
         const std::size_t chunk = std::max({bytes, kFirstChunkBytes, std::min(chunk_bytes_total_, kMaxChunkBytes)});
-        chunks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(chunk));
-        chunk_bytes_total_ += chunk;
+        // Zeroed, with the 8 bytes that decoding a double may read past the end.
+        chunks_.push_back(std::make_unique<std::uint8_t[]>(chunk + kRawBytes));
+        chunk_bytes_total_ += chunk + kRawBytes;
         free_ = chunks_.back().get();
         free_bytes_ = chunk;
     }
