@@ -31,7 +31,9 @@ std::vector<fs::path> default_files() {
     if (fs::is_directory(large)) {
         std::vector<fs::path> generated;
         for (const auto& entry : fs::directory_iterator(large))
-            if (entry.is_regular_file()) generated.push_back(entry.path());
+            // The generator keeps .stamp files next to its recordings.
+            if (entry.is_regular_file() && entry.path().extension() != ".stamp")
+                generated.push_back(entry.path());
         std::sort(generated.begin(), generated.end());
         files.insert(files.end(), generated.begin(), generated.end());
     }
