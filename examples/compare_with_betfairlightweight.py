@@ -67,6 +67,105 @@ class Difference:
                 f"quorvane {self.ours!r}, betfairlightweight {self.theirs!r}")
 
 
+def _runner_key(runner):
+    return (runner["selectionId"], float(runner["handicap"]))
+
+
+def _is_int(value):
+    return type(value) is int
+
+
+def _is_number(value):
+    return type(value) in (int, float)
+
+
+def _is_text(value):
+    return type(value) is str
+
+
+def _is_flag(value):
+    return type(value) is bool
+
+
+# Market fields betfairlightweight takes from the latest definition alone:
+# book key -> (stream key, kind, quorvane's value before the stream gives one).
+DEFINITION_FIELDS = {
+    "status": ("status", _is_text, "OPEN"),
+    "inplay": ("inPlay", _is_flag, False),
+    "betDelay": ("betDelay", _is_int, 0),
+    "version": ("version", _is_int, 0),
+    "complete": ("complete", _is_flag, True),
+    "crossMatching": ("crossMatching", _is_flag, True),
+    "runnersVoidable": ("runnersVoidable", _is_flag, False),
+    "bspReconciled": ("bspReconciled", _is_flag, False),
+    "numberOfWinners": ("numberOfWinners", _is_int, 1),
+}
+ONLY_IN_DEFINITIONS = {"numberOfWinners"}
+# Runner fields it takes from the latest definition's runner entry alone.
+RUNNER_DEFINITION_FIELDS = {
+    "status": (_is_text, "ACTIVE"),
+    "adjustmentFactor": (_is_number, None),
+    "removalDate": (_is_text, None),
+}
+
+
+class StreamFacts:
+    """The latest values the stream gave, followed through the market change that
+    betfairlightweight hands back with each book ("streaming_update")."""
+
+    def __init__(self):
+        self.market = {field: initial for field, (_, _, initial) in DEFINITION_FIELDS.items()}
+        self.market["lastMatchTime"] = None
+        self.runners = {}  # (selection id, handicap) -> {field: value, "keys": rc keys seen}
+
+    def runner(self, key):
+        if key not in self.runners:
+            self.runners[key] = {field: initial
+                                 for field, (_, initial) in RUNNER_DEFINITION_FIELDS.items()}
+            self.runners[key]["keys"] = set()
+        return self.runners[key]
+
+    def _runner_of(self, entry):
+        if not isinstance(entry, dict) or not _is_int(entry.get("id")):
+            return None
+        handicap = entry.get("hc", 0)
+        return self.runner((entry["id"], float(handicap) if _is_number(handicap) else 0.0))
+
+    def _take_runner(self, entry):
+        runner = self._runner_of(entry)
+        if runner is None:
+            return None
+        for field, (kind, _) in RUNNER_DEFINITION_FIELDS.items():
+            if kind(entry.get(field)):
+                runner[field] = entry[field]
+        return runner
+
+    def follow(self, book):
+        change = book.get("streaming_update")
+        if not isinstance(change, dict):
+            return
+        if change.get("img") is True:
+            self.runners.clear()
+        definition = change.get("marketDefinition")
+        sources = [(definition, set())] if isinstance(definition, dict) else []
+        sources.append((change, ONLY_IN_DEFINITIONS))
+        for source, skipped in sources:
+            for field, (key, kind, _) in DEFINITION_FIELDS.items():
+                if field not in skipped and kind(source.get(key)):
+                    self.market[field] = source[key]
+        if _is_int(change.get("lastMatchTime")):
+            self.market["lastMatchTime"] = change["lastMatchTime"]
+        if isinstance(definition, dict) and isinstance(definition.get("runners"), list):
+            for entry in definition["runners"]:
+                self._take_runner(entry)
+        for entry in change.get("rc", []) if isinstance(change.get("rc"), list) else []:
+            runner = self._take_runner(entry)
+            if runner is not None:
+                runner["keys"].update(key for key, value in entry.items() if value != [])
+                runner["keys"].update(f"empty {key}" for key, value in entry.items()
+                                      if value == [])
+
+
 @dataclasses.dataclass
 class Context:
     """What a known-difference rule may look at."""
@@ -74,6 +173,7 @@ class Context:
     field: str  # the compared key, e.g. "availableToBack" or "runner order"
     ours_book: dict
     theirs_book: dict
+    facts: StreamFacts
     ours_runner: dict | None = None
     theirs_runner: dict | None = None
 
@@ -81,32 +181,18 @@ class Context:
     def runner_field(self):
         return self.theirs_runner is not None
 
+    def their_definition(self, key):
+        """What betfairlightweight's latest raw definition holds for a market key."""
+        return self.theirs_book.get("marketDefinition", {}).get(key)
 
-def _runner_key(runner):
-    return (runner["selectionId"], float(runner["handicap"]))
+    def their_runner_definition(self, key):
+        for entry in self.theirs_book.get("marketDefinition", {}).get("runners", []):
+            if (entry.get("id"), float(entry.get("hc", 0))) == _runner_key(self.theirs_runner):
+                return entry.get(key)
+        return None
 
-
-# Market fields betfairlightweight takes from the latest definition alone.
-DEFINITION_KEYS = {
-    "status": "status", "inplay": "inPlay", "betDelay": "betDelay", "version": "version",
-    "complete": "complete", "crossMatching": "crossMatching",
-    "runnersVoidable": "runnersVoidable", "bspReconciled": "bspReconciled",
-    "numberOfWinners": "numberOfWinners", "numberOfActiveRunners": "numberOfActiveRunners",
-}
-# Runner fields it takes from that definition's runner entry alone.
-RUNNER_DEFINITION_KEYS = {"status", "adjustmentFactor", "removalDate"}
-
-
-def _their_definition_value(c, key):
-    """The value betfairlightweight's latest raw definition holds for a market key."""
-    return c.theirs_book.get("marketDefinition", {}).get(key)
-
-
-def _their_runner_definition_value(c, key):
-    for entry in c.theirs_book.get("marketDefinition", {}).get("runners", []):
-        if (entry.get("id"), float(entry.get("hc", 0))) == _runner_key(c.theirs_runner):
-            return entry.get(key)
-    return None
+    def runner_facts(self):
+        return self.facts.runner(_runner_key(self.theirs_runner))
 
 
 @dataclasses.dataclass(frozen=True)
@@ -114,6 +200,10 @@ class Rule:
     name: str
     reason: str
     applies: object  # (Context, ours, theirs) -> bool
+
+
+def _levels_within(theirs, ours):
+    return set(map(tuple, theirs)) <= set(map(tuple, ours))
 
 
 KNOWN_DIFFERENCES = [
@@ -125,34 +215,39 @@ KNOWN_DIFFERENCES = [
     Rule("active runner count",
          "quorvane counts the ACTIVE runners of its runner table after every change; "
          "betfairlightweight copies the definition's \"numberOfActiveRunners\"",
-         lambda c, ours, theirs: c.field == "numberOfActiveRunners"
+         lambda c, ours, theirs: not c.runner_field and c.field == "numberOfActiveRunners"
          and ours == sum(r["status"] == "ACTIVE" for r in c.ours_book["runners"])
-         and _same(theirs, _their_definition_value(c, "numberOfActiveRunners"))),
+         and _same(theirs, c.their_definition("numberOfActiveRunners"))),
     Rule("market fields from the definition only",
-         "betfairlightweight shows the latest definition's value (None before the first one "
-         "and after an \"img\" without one) and ignores these keys on the market change, "
-         "where quorvane reads them after the definition; quorvane keeps merged values",
-         lambda c, ours, theirs: not c.runner_field and c.field in DEFINITION_KEYS
-         and _same(theirs, _their_definition_value(c, DEFINITION_KEYS[c.field]))),
+         "betfairlightweight shows the latest definition's value (None before the first one, "
+         "for a key it left out, and after an \"img\" without one) and ignores the key on "
+         "the market change; quorvane shows the latest value the stream gave",
+         lambda c, ours, theirs: not c.runner_field and c.field in DEFINITION_FIELDS
+         and _same(theirs, c.their_definition(DEFINITION_FIELDS[c.field][0]))
+         and _same(ours, c.facts.market[c.field])),
     Rule("runner fields from the definition only",
-         "betfairlightweight shows the latest definition's entry for the runner (None when "
-         "it has none) and ignores these keys in \"rc\"; quorvane keeps the last value "
-         "received from either, starting from \"ACTIVE\"",
-         lambda c, ours, theirs: c.runner_field and c.field in RUNNER_DEFINITION_KEYS
-         and _same(theirs, _their_runner_definition_value(c, c.field))),
+         "betfairlightweight shows the latest definition's entry for the runner (None where "
+         "it has none) and ignores these keys in \"rc\"; quorvane shows the latest value "
+         "the stream gave, \"ACTIVE\" before any",
+         lambda c, ours, theirs: c.runner_field and c.field in RUNNER_DEFINITION_FIELDS
+         and _same(theirs, c.their_runner_definition(c.field))
+         and _same(ours, c.runner_facts()[c.field])),
     Rule("last match time",
          "betfairlightweight never fills \"lastMatchTime\"; quorvane takes the market "
          "change's \"lastMatchTime\"",
-         lambda c, ours, theirs: c.field == "lastMatchTime" and theirs is None),
+         lambda c, ours, theirs: c.field == "lastMatchTime" and theirs is None
+         and ours == c.facts.market["lastMatchTime"]),
     Rule("best-display ladder",
          "betfairlightweight shows the \"bdatb\"/\"bdatl\" (or \"batb\"/\"batl\") levels "
          "when \"atb\"/\"atl\" left the ladder empty; quorvane reads \"atb\"/\"atl\" only",
-         lambda c, ours, theirs: c.field in ("availableToBack", "availableToLay")
-         and ours == [] and theirs != []),
+         lambda c, ours, theirs: ours == [] and theirs != [] and (
+             (c.field == "availableToBack" and {"bdatb", "batb"} & c.runner_facts()["keys"])
+             or (c.field == "availableToLay" and {"bdatl", "batl"} & c.runner_facts()["keys"]))),
     Rule("empty traded update",
-         "betfairlightweight empties the traded ladder on \"trd\": []; for quorvane an "
-         "empty list of deltas changes nothing",
-         lambda c, ours, theirs: c.field == "tradedVolume" and theirs == [] and ours != []),
+         "betfairlightweight empties the traded ladder on \"trd\": [] and rebuilds it from "
+         "later deltas; for quorvane an empty list of deltas changes nothing",
+         lambda c, ours, theirs: c.field == "tradedVolume"
+         and "empty trd" in c.runner_facts()["keys"] and _levels_within(theirs, ours)),
 ]
 
 
@@ -161,7 +256,7 @@ def _same(ours, theirs):
         return type(ours) is type(theirs) and ours == theirs
     if isinstance(ours, (int, float)) and isinstance(theirs, (int, float)):
         return float(ours) == float(theirs)
-    if isinstance(ours, list) and isinstance(theirs, list):
+    if isinstance(ours, (list, tuple)) and isinstance(theirs, (list, tuple)):
         return len(ours) == len(theirs) and all(map(_same, ours, theirs))
     if isinstance(ours, dict) and isinstance(theirs, dict):
         return ours.keys() == theirs.keys() and all(_same(ours[k], theirs[k]) for k in ours)
@@ -176,6 +271,7 @@ class Comparison:
     """Counts and differences of one file."""
 
     def __init__(self):
+        self.facts = StreamFacts()
         self.books = 0
         self.fields = 0
         self.known = dict.fromkeys((rule.name for rule in KNOWN_DIFFERENCES), 0)
@@ -195,23 +291,24 @@ class Comparison:
     def compare_books(self, index, ours, theirs):
         self.books += 1
         for field in MARKET_FIELDS:
-            self.check(Context(field, ours, theirs), field, index, ours[field], theirs[field])
+            self.check(Context(field, ours, theirs, self.facts), field, index,
+                       ours[field], theirs[field])
         ours_runners = {_runner_key(r): r for r in ours["runners"]}
         theirs_runners = {_runner_key(r): r for r in theirs["runners"]}
-        self.check(Context("runner order", ours, theirs), "runner order", index,
+        self.check(Context("runner order", ours, theirs, self.facts), "runner order", index,
                    [_runner_key(r) for r in ours["runners"]],
                    [_runner_key(r) for r in theirs["runners"]])
         for key in sorted(ours_runners.keys() & theirs_runners.keys()):
             mine, other = ours_runners[key], theirs_runners[key]
             name = f"runner {key[0]}/{key[1]}"
             for field in RUNNER_FIELDS:
-                self.check(Context(field, ours, theirs, mine, other), f"{name} {field}", index,
-                           mine[field], other[field])
+                self.check(Context(field, ours, theirs, self.facts, mine, other),
+                           f"{name} {field}", index, mine[field], other[field])
             for part, field in RUNNER_PARTS:
                 ours_value, theirs_value = mine[part][field], other[part][field]
                 if field in LADDER_FIELDS:
                     ours_value, theirs_value = _ladder(ours_value), _ladder(theirs_value)
-                self.check(Context(field, ours, theirs, mine, other),
+                self.check(Context(field, ours, theirs, self.facts, mine, other),
                            f"{name} {part}.{field}", index, ours_value, theirs_value)
 
     def unpaired(self, index, book, side):
@@ -232,12 +329,14 @@ def compare_streams(ours_books, theirs_lists):
         theirs = theirs_books[j] if j < len(theirs_books) else None
         if ours is not None and theirs is not None \
                 and ours["publishTime"] == theirs["publishTime"]:
+            comparison.facts.follow(theirs)
             comparison.compare_books(i, ours, theirs)
             i, j = i + 1, j + 1
         elif theirs is None or (ours is not None and ours["publishTime"] < theirs["publishTime"]):
             comparison.unpaired(i, ours, "quorvane")
             i += 1
         else:
+            comparison.facts.follow(theirs)
             comparison.unpaired(i, theirs, "betfairlightweight")
             j += 1
     return comparison
