@@ -186,51 +186,44 @@ class Runner:
         self.version = 0
 
 
-# Definition keys and the reading each one takes, as (stream key, field, reading).
+# (stream key, field, reading, the field's value before the stream gives one)
 DEFINITION_FIELDS = [
-    ("status", "status", read_string),
-    ("betDelay", "bet_delay", read_integer),
-    ("bspReconciled", "bsp_reconciled", read_boolean),
-    ("complete", "complete", read_boolean),
-    ("crossMatching", "cross_matching", read_boolean),
-    ("inPlay", "inplay", read_boolean),
-    ("runnersVoidable", "runners_voidable", read_boolean),
-    ("numberOfWinners", "number_of_winners", read_integer),
-    ("eventId", "event_id", read_string),
-    ("eventTypeId", "event_type_id", read_string),
-    ("eventName", "event_name", read_string),
-    ("marketType", "market_type", read_string),
-    ("marketTime", "market_time", read_string),
-    ("countryCode", "country_code", read_string),
-    ("venue", "venue", read_string),
-    ("raceType", "race_type", read_string),
-    ("bspMarket", "bsp_market", read_boolean),
-    ("persistenceEnabled", "persistence_enabled", read_boolean),
-    ("eachWayDivisor", "each_way_divisor", read_number),
-    ("timezone", "timezone", read_string),
-    ("turnInPlayEnabled", "turn_in_play_enabled", read_boolean),
-    ("bettingType", "betting_type", read_string),
-    ("name", "name", read_string),
-    ("discountAllowed", "discount_allowed", read_boolean),
-    ("marketBaseRate", "market_base_rate", read_number),
-    ("openDate", "open_date", read_string),
-    ("suspendTime", "suspend_time", read_string),
-    ("settledTime", "settled_time", read_string),
-    ("version", "version", read_integer),
+    ("status", "status", read_string, "OPEN"),
+    ("betDelay", "bet_delay", read_integer, 0),
+    ("bspReconciled", "bsp_reconciled", read_boolean, False),
+    ("complete", "complete", read_boolean, True),
+    ("crossMatching", "cross_matching", read_boolean, True),
+    ("inPlay", "inplay", read_boolean, False),
+    ("runnersVoidable", "runners_voidable", read_boolean, False),
+    ("numberOfWinners", "number_of_winners", read_integer, 1),
+    ("eventId", "event_id", read_string, None),
+    ("eventTypeId", "event_type_id", read_string, None),
+    ("eventName", "event_name", read_string, None),
+    ("marketType", "market_type", read_string, None),
+    ("marketTime", "market_time", read_string, None),
+    ("countryCode", "country_code", read_string, None),
+    ("venue", "venue", read_string, None),
+    ("raceType", "race_type", read_string, None),
+    ("bspMarket", "bsp_market", read_boolean, False),
+    ("persistenceEnabled", "persistence_enabled", read_boolean, True),
+    ("eachWayDivisor", "each_way_divisor", read_number, None),
+    ("timezone", "timezone", read_string, None),
+    ("turnInPlayEnabled", "turn_in_play_enabled", read_boolean, False),
+    ("bettingType", "betting_type", read_string, None),
+    ("name", "name", read_string, None),
+    ("discountAllowed", "discount_allowed", read_boolean, False),
+    ("marketBaseRate", "market_base_rate", read_number, 0.0),
+    ("openDate", "open_date", read_string, None),
+    ("suspendTime", "suspend_time", read_string, None),
+    ("settledTime", "settled_time", read_string, None),
+    ("version", "version", read_integer, 0),
 ]
 
 # Market-change keys, applied after the definition so that they win.
-MARKET_CHANGE_FIELDS = [
-    ("status", "status", read_string),
-    ("betDelay", "bet_delay", read_integer),
-    ("bspReconciled", "bsp_reconciled", read_boolean),
-    ("complete", "complete", read_boolean),
-    ("crossMatching", "cross_matching", read_boolean),
-    ("inPlay", "inplay", read_boolean),
-    ("runnersVoidable", "runners_voidable", read_boolean),
-    ("tv", "total_matched", read_number),
-    ("version", "version", read_integer),
-    ("lastMatchTime", "last_match_time", read_integer),
+MARKET_CHANGE_FIELDS = DEFINITION_FIELDS[:7] + [
+    ("tv", "total_matched", read_number, 0.0),
+    ("version", "version", read_integer, 0),
+    ("lastMatchTime", "last_match_time", read_integer, None),
 ]
 
 INT32_FIELDS = {"bet_delay", "number_of_winners"}
@@ -240,35 +233,16 @@ class Market:
     def __init__(self, market_id):
         self.market_id = market_id
         self.publish_time = 0
-        self.status = "OPEN"
-        self.bet_delay = 0
-        self.bsp_reconciled = False
-        self.complete = True
-        self.cross_matching = True
-        self.inplay = False
-        self.runners_voidable = False
-        self.version = 0
-        self.total_matched = 0.0
-        self.last_match_time = None
-        self.number_of_winners = 1
-        self.number_of_runners = 0
-        self.number_of_active_runners = 0
-        for field in ("event_id", "event_type_id", "event_name", "market_type", "market_time",
-                      "country_code", "venue", "race_type", "name", "timezone", "betting_type",
-                      "open_date", "suspend_time", "settled_time", "each_way_divisor"):
-            setattr(self, field, None)
-        self.bsp_market = False
-        self.persistence_enabled = True
-        self.turn_in_play_enabled = False
-        self.discount_allowed = False
-        self.market_base_rate = 0.0
+        for _, field, _, initial in DEFINITION_FIELDS + MARKET_CHANGE_FIELDS:
+            setattr(self, field, initial)
+        self.number_of_runners = self.number_of_active_runners = 0
         self.regulators = []
         self.runner_definitions = []  # one dict per element of the latest "runners"
         self.definition_version = 0
         self.runners = {}  # (selection id, handicap key) -> Runner
 
     def _set_fields(self, source, table):
-        for key, field, reading in table:
+        for key, field, reading, _ in table:
             value = reading(source.get(key))
             if value is not None:
                 setattr(self, field, int32(value) if field in INT32_FIELDS else value)

@@ -19,9 +19,9 @@ RECORDINGS = REPOSITORY.parent / "shared" / "data" / "real"
 
 def load_comparison():
     path = REPOSITORY / "examples" / "compare_with_betfairlightweight.py"
-    spec = importlib.util.spec_from_file_location("compare_with_betfairlightweight", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("compare_with_betfairlightweight", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
