@@ -1,8 +1,9 @@
 // The typed form of one market change, as the readings produce it from a
 // parsed line and as the cache applies it. Every key is optional; a key whose
 // value had the wrong JSON kind is already absent here. Texts and price pairs
-// are views: they point into the store the record was decoded from (or into
-// whatever storage a test keeps alive), so a record is cheap to decode again.
+// are views: texts point into the parsed line or the store the record was
+// decoded from, price pairs into the record's own pair_storage (copying a
+// record copies the views, not what they point to).
 #pragma once
 
 #include <cstdint>
@@ -11,12 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "market/cache/price_pair_pool.h"
+
 namespace quorvane::cache {
 
-struct PricePair {
-    double price;  // 0.0 when the first element was not a number
-    double size;   // 0.0 when the second element was not a number
-};
 using PricePairs = std::span<const PricePair>;
 
 // "spn", "spf" and a definition runner's "bsp": the key may be missing, or
@@ -119,6 +118,8 @@ struct MarketChangeRecord {
     std::optional<std::int64_t> last_match_time;
     bool has_runner_changes = false;          // "rc" was an array
     std::vector<RunnerChangeRecord> runner_changes;
+
+    PricePairPool pair_storage;  // backs the price-pair views above
 };
 
 }  // namespace quorvane::cache

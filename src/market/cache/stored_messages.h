@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "market/cache/market_change_record.h"
 
@@ -12,22 +15,55 @@ namespace quorvane::cache {
 
 class StoredMessages {
 public:
-    std::size_t size() const;
-    std::int64_t publish_time(std::size_t index) const;
+    StoredMessages() = default;
+    StoredMessages(StoredMessages&&) noexcept = default;
+    StoredMessages& operator=(StoredMessages&&) noexcept = default;
+
+    std::size_t size() const { return messages_.size(); }
+    std::int64_t publish_time(std::size_t index) const { return messages_[index].publish_time; }
 
     // Appends one message: its publish time and its market changes, in order.
     void append(std::int64_t publish_time, std::span<const MarketChangeRecord> market_changes);
 
     // Decodes the market changes of message `index` in order, each into
-    // `scratch`, and calls visit(const MarketChangeRecord&) for each. The
-    // views of a record stay valid as long as this store lives.
+    // `scratch`, and calls visit(const MarketChangeRecord&) for each. Texts
+    // of a record stay valid as long as this store lives; its price pairs
+    // live in scratch.pair_storage until scratch is decoded into again.
     template <class Visit>
     void for_each_market_change(std::size_t index, MarketChangeRecord& scratch, Visit&& visit) const;
 
     // Bytes held by the store, for memory accounting.
     std::size_t memory_bytes() const;
 
-    // (private representation chosen by the implementation)
+private:
+    struct Message {
+        std::int64_t publish_time;
+        const std::uint8_t* encoded;  // change count, then each change
+    };
+
+    // Returns the position after the change count; `count` receives it.
+    static const std::uint8_t* decode_change_count(const std::uint8_t* at, std::size_t& count);
+    static const std::uint8_t* decode_market_change(const std::uint8_t* at, MarketChangeRecord& record);
+
+    std::uint8_t* reserve_in_arena(std::size_t bytes);
+
+    std::vector<Message> messages_;
+    // Encoded messages, back to back; a chunk never moves once allocated.
+    std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
+    std::size_t chunk_bytes_total_ = 0;
+    std::uint8_t* free_ = nullptr;  // unused tail of the last chunk
+    std::size_t free_bytes_ = 0;
+    std::vector<std::uint8_t> encoding_;  // one message, before it moves into a chunk
 };
+
+template <class Visit>
+void StoredMessages::for_each_market_change(std::size_t index, MarketChangeRecord& scratch, Visit&& visit) const {
+    std::size_t count;
+    const std::uint8_t* at = decode_change_count(messages_[index].encoded, count);
+    for (std::size_t i = 0; i < count; ++i) {
+        at = decode_market_change(at, scratch);
+        visit(std::as_const(scratch));
+    }
+}
 
 }  // namespace quorvane::cache

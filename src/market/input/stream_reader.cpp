@@ -1,0 +1,46 @@
+#include "market/input/stream_reader.h"
+
+#include "market/input/file_source.h"
+#include "market/input/gzip_source.h"
+#include "market/input/json_line_parser.h"
+#include "market/input/line_reader.h"
+#include "market/input/line_text.h"
+#include "market/input/memory_source.h"
+#include "market/input/path_extension.h"
+#include "market/input/select_line_message.h"
+#include "market/input/stream_error.h"
+
+namespace quorvane::input {
+namespace {
+
+cache::StoredMessages read_maybe_gzip(ByteSource& source, bool gzip) {
+    if (!gzip) return read_stream(source);
+    GzipSource decompressed(source);
+    return read_stream(decompressed);
+}
+
+}  // namespace
+
+cache::StoredMessages read_stream_file(std::string_view path) {
+    FileSource file(path);
+    return read_maybe_gzip(file, names_gzip_file(path));
+}
+
+cache::StoredMessages read_stream(ByteSource& source) {
+    cache::StoredMessages messages;
+    LineReader lines(source);
+    JsonLineParser parser;
+    while (const auto line = lines.next_line()) {
+        if (!is_valid_utf8(*line)) throw StreamError("stream did not contain valid UTF-8");
+        if (is_blank_line(*line)) continue;
+        select_line_message(parser.parse(*line), messages);
+    }
+    return messages;
+}
+
+cache::StoredMessages read_stream_bytes(std::span<const std::byte> bytes, bool gzip) {
+    MemorySource memory(bytes);
+    return read_maybe_gzip(memory, gzip);
+}
+
+}  // namespace quorvane::input

@@ -1,0 +1,95 @@
+#include "market/input/select_line_message.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "record_dump.h"
+
+namespace quorvane::input {
+namespace {
+
+// "pt=N | change | change ..." for each stored message, "" when nothing was stored.
+std::string describe(const cache::StoredMessages& store) {
+    std::string text;
+    cache::MarketChangeRecord scratch;
+    for (std::size_t i = 0; i < store.size(); ++i) {
+        text += (i ? " || pt=" : "pt=") + std::to_string(store.publish_time(i));
+        store.for_each_market_change(i, scratch, [&](const cache::MarketChangeRecord& change) {
+            text += " | " + cache::testing::dump(change);
+        });
+    }
+    return text;
+}
+
+std::string select(const std::string& line) {
+    simdjson::dom::parser parser;
+    simdjson::dom::element element;
+    EXPECT_EQ(parser.parse(line).get(element), simdjson::SUCCESS) << line;
+    cache::StoredMessages store;
+    select_line_message(element, store);
+    return describe(store);
+}
+
+struct LineCase {
+    std::string line;
+    std::string stored;
+
+    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.line; }
+};
+
+class SelectLine : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(SelectLine, StoresWhatTheLineCarries) { EXPECT_EQ(select(GetParam().line), GetParam().stored) << GetParam().line; }
+
+INSTANTIATE_TEST_SUITE_P(
+    PublishTime, SelectLine,
+    ::testing::Values(
+        LineCase{R"({"pt":0,"mc":[{}]})", ""},
+        LineCase{R"({"pt":-5,"mc":[{}]})", ""},
+        LineCase{R"({"mc":[{}]})", ""},
+        LineCase{R"({"pt":1.5e12,"mc":[{}]})", ""},
+        LineCase{R"({"pt":7.0,"mc":[{}]})", ""},
+        LineCase{R"({"pt":"7","mc":[{}]})", ""},
+        LineCase{R"({"pt":null,"mc":[{}]})", ""},
+        LineCase{R"({"pt":9223372036854775808,"mc":[{}]})", ""},
+        LineCase{R"({"pt":9223372036854775807,"mc":[{}]})", "pt=9223372036854775807 | "},
+        LineCase{R"({"pt":1,"mc":[]})", "pt=1"},
+        LineCase{R"({"pt":7,"pt":"x","mc":[]})", ""},
+        LineCase{R"({"pt":"x","pt":8,"mc":[]})", "pt=8"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    MarketChanges, SelectLine,
+    ::testing::Values(
+        LineCase{R"({"op":"mcm","pt":7,"mc":[{"id":"1.2","tv":3},5,null,[]]})",
+                 R"(pt=7 | id="1.2" tv=3 | not-object | not-object | not-object)"},
+        LineCase{R"({"pt":5,"id":"1.2","rc":[]})", R"(pt=5 | id="1.2" rc[])"},
+        LineCase{R"({"pt":5,"rc":[{"id":3,"ltp":2}]})", "pt=5 | rc[{id=3 ltp=2}]"},
+        LineCase{R"({"pt":5,"rc":null})", "pt=5 | "},
+        LineCase{R"({"pt":7,"mc":3,"marketDefinition":{"venue":"X"}})", R"(pt=7 | md{venue="X"})"},
+        LineCase{R"({"pt":7,"mc":{},"marketDefinition":null})", "pt=7 | marketDefinition=other"},
+        LineCase{R"({"pt":7,"mc":[{"id":"a"}],"mc":[]})", "pt=7"},
+        LineCase{R"({"pt":7,"mc":[],"mc":5,"rc":[]})", "pt=7 | rc[]"},
+        LineCase{R"({"pt":7,"mc":[{"id":"a"}],"rc":[]})", R"(pt=7 | id="a")"},
+        LineCase{R"({"pt":7,"mc":{},"tv":1})", ""},
+        LineCase{R"({"pt":5})", ""},
+        LineCase{R"({"pt":5,"op":"heartbeat"})", ""}));
+
+INSTANTIATE_TEST_SUITE_P(OtherLines, SelectLine,
+                         ::testing::Values(LineCase{"[1,2]", ""}, LineCase{"5", ""}, LineCase{"{}", ""},
+                                           LineCase{"\"mc\"", ""}, LineCase{"null", ""}));
+
+TEST(SelectLineMessage, AppendsLinesInOrderAndRereadsRecordsFreshly) {
+    simdjson::dom::parser parser;
+    cache::StoredMessages store;
+    for (const char* line : {R"({"pt":3,"mc":[{"id":"1.2","img":true,"rc":[{"id":1,"atb":[[2,3]]}]},{"tv":1}]})",
+                             R"({"pt":0,"mc":[{"id":"skipped"}]})", R"({"pt":4,"mc":[{"rc":[{"id":2}]}]})"}) {
+        simdjson::dom::element element;
+        ASSERT_EQ(parser.parse(std::string(line)).get(element), simdjson::SUCCESS);
+        select_line_message(element, store);
+    }
+    EXPECT_EQ(describe(store), R"(pt=3 | id="1.2" img rc[{id=1 atb[2:3]}] | tv=1 || pt=4 | rc[{id=2}])");
+}
+
+}  // namespace
+}  // namespace quorvane::input

@@ -1,0 +1,162 @@
+// Shared helpers of the stream reading tests: gzip data built with ISA-L,
+// sources that deliver bytes in small pieces, temporary files.
+#pragma once
+
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "market/input/byte_source.h"
+
+namespace quorvane::testing {
+
+inline std::span<const std::byte> bytes_of(std::string_view text) { return std::as_bytes(std::span(text)); }
+
+// Compresses `text` with ISA-L; `gzip_flag` is IGZIP_DEFLATE for a raw body or
+// IGZIP_GZIP for a whole member with ISA-L's own header and trailer.
+inline std::string isal_compress(std::string_view text, int gzip_flag = IGZIP_DEFLATE) {
+    std::string out(text.size() + text.size() / 16 + 1024, '\0');
+    isal_zstream stream;
+    isal_deflate_init(&stream);
+    stream.gzip_flag = static_cast<std::uint16_t>(gzip_flag);
+    stream.end_of_stream = 1;
+    stream.flush = NO_FLUSH;
+    stream.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<std::uint32_t>(text.size());
+    stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+    stream.avail_out = static_cast<std::uint32_t>(out.size());
+    if (isal_deflate(&stream) != COMP_OK || stream.internal_state.state != ZSTATE_END) {
+        throw std::runtime_error("isal_deflate did not finish");
+    }
+    out.resize(stream.total_out);
+    return out;
+}
+
+inline std::uint32_t crc32_of(std::string_view bytes) {
+    return crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+inline void append_little_endian(std::string& out, std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// The optional fields of a hand-written gzip header.
+struct GzipHeader {
+    std::optional<std::string> extra{};
+    std::optional<std::string> name{};
+    std::optional<std::string> comment{};
+    bool header_crc = false;
+    std::uint8_t extra_flags = 0;  // ORed into the flag byte as given
+};
+
+inline std::string gzip_header(const GzipHeader& fields = {}) {
+    std::uint8_t flags = fields.extra_flags;
+    if (fields.header_crc) flags |= 0x02;
+    if (fields.extra) flags |= 0x04;
+    if (fields.name) flags |= 0x08;
+    if (fields.comment) flags |= 0x10;
+    std::string header = "\x1F\x8B\x08";
+    header.push_back(static_cast<char>(flags));
+    header += std::string_view("\x00\x00\x00\x00\x00\xFF", 6);  // mtime, extra flags, OS
+    if (fields.extra) {
+        append_little_endian(header, static_cast<std::uint32_t>(fields.extra->size()), 2);
+        header += *fields.extra;
+    }
+    for (const auto& text : {fields.name, fields.comment}) {
+        if (text) header.append(*text).push_back('\0');
+    }
+    if (fields.header_crc) append_little_endian(header, crc32_of(header) & 0xFFFF, 2);
+    return header;
+}
+
+inline std::string gzip_trailer(std::string_view text) {
+    std::string trailer;
+    append_little_endian(trailer, crc32_of(text), 4);
+    append_little_endian(trailer, static_cast<std::uint32_t>(text.size()), 4);
+    return trailer;
+}
+
+inline std::string gzip_member(std::string_view text, const GzipHeader& fields = {}) {
+    return gzip_header(fields) + isal_compress(text) + gzip_trailer(text);
+}
+
+// Text of many short lines, compressible but not trivially.
+inline std::string sample_lines(std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += "{\"pt\":" + std::to_string(1000 + i * 37) + ",\"mc\":[{\"id\":\"1." + std::to_string(i * 7919 % 104729) + "\"}]}\n";
+    }
+    return text;
+}
+
+// Delivers a string at most `chunk` bytes per read.
+class ChunkedSource final : public input::ByteSource {
+public:
+    ChunkedSource(std::string_view bytes, std::size_t chunk) : rest_(bytes), chunk_(chunk) {}
+
+    std::size_t read(std::span<std::byte> out) override {
+        const std::size_t count = std::min({out.size(), rest_.size(), chunk_});
+        std::memcpy(out.data(), rest_.data(), count);
+        rest_.remove_prefix(count);
+        return count;
+    }
+
+private:
+    std::string_view rest_;
+    std::size_t chunk_;
+};
+
+inline std::string read_all(input::ByteSource& source, std::size_t chunk = 1 << 16) {
+    std::string out;
+    std::string piece(chunk, '\0');
+    while (const std::size_t got = source.read(std::as_writable_bytes(std::span(piece)))) out.append(piece, 0, got);
+    return out;
+}
+
+// A file in a directory of this test process, removed with the object.
+class TempFile {
+public:
+    TempFile(std::string_view name, std::string_view content) : path_(next_directory() / name) {
+        std::filesystem::create_directories(path_.parent_path());
+        std::ofstream(path_, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    }
+    ~TempFile() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_.parent_path(), ignored);
+        std::filesystem::remove(path_.parent_path().parent_path(), ignored);  // only once empty
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::string path() const { return path_.string(); }
+
+private:
+    static std::filesystem::path next_directory() {
+        static int count = 0;
+        return std::filesystem::temp_directory_path() / ("quorvane-tests-" + std::to_string(::getpid())) /
+               std::to_string(++count);
+    }
+
+    std::filesystem::path path_;
+};
+
+inline std::optional<std::string> read_shared_file(std::string_view relative) {
+    std::ifstream in(std::filesystem::path(QUORVANE_SHARED_DIR) / relative, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace quorvane::testing
