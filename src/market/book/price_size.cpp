@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "binding/errors.h"
 #include "binding/heap_type.h"
@@ -73,10 +74,34 @@ binding::PyRef new_price_size_list(std::span<const cache::PricePair> pairs) {
 
 std::string format_number(double value) {
     if (std::isnan(value)) return "NaN";
-    // The longest positional form of a double (5e-324) has 327 characters.
-    char digits[400];
-    const auto written = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
-    return std::string(digits, written.ptr);
+    // Below 2^53 every digit of the integer part is needed, so the shortest
+    // positional form is what to_chars writes. Above it the exact value has
+    // more digits than it takes to read back: write the shortest digits and
+    // pad them with zeros, so DBL_MAX ends in 292 zeros.
+    constexpr double two_to_53 = 9007199254740992.0;
+    if (std::fabs(value) < two_to_53 || std::isinf(value)) {
+        // The longest positional form below 2^53 (5e-324) has 327 characters.
+        char digits[400];
+        const auto written = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
+        return std::string(digits, written.ptr);
+    }
+    char scientific[32];  // shortest digits: "-d.ddddde+ddd" at most
+    const auto written = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                       std::chars_format::scientific);
+    const std::string_view text(scientific, static_cast<std::size_t>(written.ptr - scientific));
+    const std::size_t e = text.find('e');
+    int exponent = 0;
+    const char* exponent_text = text.data() + e + 1;
+    std::from_chars(exponent_text + (*exponent_text == '+'), text.data() + text.size(), exponent);
+    std::string out;
+    int digit_count = 0;
+    for (const char c : text.substr(0, e)) {
+        if (c == '.') continue;
+        out += c;
+        digit_count += c != '-';
+    }
+    out.append(static_cast<std::size_t>(exponent + 1 - digit_count), '0');
+    return out;
 }
 
 }  // namespace quorvane::book
