@@ -6,7 +6,11 @@ stream data, plain and gzip) and how much memory the loaded iterator holds again
 file's uncompressed size. Files: the real recordings in ../shared/data/real (when present)
 and the generated markets in data/large (written by scripts/make_bench_data.sh when missing).
 
-The table is printed and the figures are written as JSON to bench/results/.
+iterate: books per second of a full `for book in iterator` over the plain files (the load
+is not timed), and the cost of one step in a 10-runner market whose messages change
+nothing (an empty market-change list) or one runner's "atb" ladder (µs per step).
+
+The tables are printed and the figures are written as JSON to bench/results/.
 
     python bench/bench.py [--runs 5] [--sizes small,medium,large]
 """
@@ -23,6 +27,7 @@ import platform
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import zlib
 from pathlib import Path
@@ -38,6 +43,10 @@ HELD_GOAL_RATIO = 1.5
 # Small files load in about a millisecond: repeat them until the timings cover this long.
 MIN_TIMED_SECONDS = 0.5
 MAX_RUNS = 500
+
+STEP_GOAL_US = {"unchanged": 0.3, "one runner atb": 1.5}
+STEP_MESSAGES = 200_000
+STEP_RUNNERS = 10
 
 
 def import_quorvane():
@@ -173,6 +182,94 @@ def print_load(rows: list[dict]) -> None:
               f" {row['held_bytes'] / 1e6:>8.2f} {row['held_ratio']:>7.2f} {'ok' if lean else 'MISS':>5}")
 
 
+def time_iteration(quorvane, path: Path, runs: int) -> tuple[float, int]:
+    """Median seconds of iterating a loaded file to the end, and the books it gave."""
+    timings, books = [], 0
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(runs):
+            prices = quorvane.iter_prices_file(str(path))
+            started = time.perf_counter()
+            books = 0
+            for _book in prices:
+                books += 1
+            timings.append(time.perf_counter() - started)
+            del prices, _book
+    finally:
+        gc.enable()
+    return statistics.median(timings), books
+
+
+def iterate_section(quorvane, files: list[tuple[str, Path]], runs: int) -> list[dict]:
+    rows = []
+    for label, path in files:
+        if kind_of(path) != "plain":
+            continue  # the steps do not depend on how the file was stored
+        seconds, books = time_iteration(quorvane, path, runs)
+        rows.append({"file": label, "books": books, "median_seconds": seconds,
+                     "books_per_s": books / seconds if seconds else 0.0,
+                     "us_per_book": seconds / books * 1e6 if books else 0.0})
+    return rows
+
+
+def step_files(directory: Path) -> dict[str, Path]:
+    """A 10-runner market with full ladders, then messages that change nothing or
+    one runner's best back price each."""
+    market = "1.100000001"
+    runners = [{"id": 1000 + i, "sortPriority": i + 1, "status": "ACTIVE"} for i in range(STEP_RUNNERS)]
+    image = {"op": "mcm", "pt": 1_600_000_000_000, "mc": [{
+        "id": market, "img": True,
+        "marketDefinition": {"status": "OPEN", "marketTime": "2021-03-18T13:20:00.000Z", "runners": runners},
+        "rc": [{"id": r["id"], "ltp": 3.0,
+                "atb": [[round(3.0 - 0.05 * k, 2), 10 + k] for k in range(10)],
+                "atl": [[round(3.05 + 0.05 * k, 2), 10 + k] for k in range(10)],
+                "trd": [[round(2.5 + 0.05 * k, 2), 5 + k] for k in range(10)]} for r in runners]}]}
+    files = {}
+    for name, change in (
+        ("unchanged", lambda i: []),
+        ("one runner atb", lambda i: [{"id": market, "rc": [
+            {"id": 1000 + i % STEP_RUNNERS, "atb": [[3.0, 10 + (i // STEP_RUNNERS) % 2 + 1]]}]}]),
+    ):
+        path = directory / f"{name.replace(' ', '-')}.jsonl"
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(json.dumps(image) + "\n")
+            for i in range(STEP_MESSAGES):
+                out.write(json.dumps({"op": "mcm", "pt": 1_600_000_000_001 + i, "mc": change(i)}) + "\n")
+        files[name] = path
+    return files
+
+
+def step_section(quorvane, runs: int) -> list[dict]:
+    rows = []
+    with tempfile.TemporaryDirectory() as directory:
+        for name, path in step_files(Path(directory)).items():
+            seconds, books = time_iteration(quorvane, path, runs)
+            if books != STEP_MESSAGES + 1:
+                sys.exit(f"bench.py: {name} gave {books} books")
+            rows.append({"step": name, "runners": STEP_RUNNERS, "steps": books, "median_seconds": seconds,
+                         "us_per_step": seconds / books * 1e6, "goal_us_per_step": STEP_GOAL_US[name]})
+    return rows
+
+
+def print_iterate(rows: list[dict], steps: list[dict]) -> None:
+    print("\niterate: for book in iterator (load not timed; median)")
+    header = f"{'file':<28} {'books':>9} {'ms':>9} {'books/s':>11} {'us/book':>8}"
+    print(header)
+    print("-" * len(header))
+    for row in rows:
+        print(f"{row['file']:<28} {row['books']:>9,} {row['median_seconds'] * 1e3:>9.2f}"
+              f" {row['books_per_s']:>11,.0f} {row['us_per_book']:>8.3f}")
+    print(f"\nstep: {STEP_RUNNERS}-runner market, {STEP_MESSAGES:,} steps per run (median)")
+    header = f"{'message':<28} {'us/step':>8} {'goal':>6} {'':>5}"
+    print(header)
+    print("-" * len(header))
+    for row in steps:
+        ok = row["us_per_step"] < row["goal_us_per_step"]
+        print(f"{row['step']:<28} {row['us_per_step']:>8.3f} {row['goal_us_per_step']:>6.1f}"
+              f" {'ok' if ok else 'MISS':>5}")
+
+
 def machine() -> dict:
     cpu = platform.processor()
     try:
@@ -199,11 +296,16 @@ def main() -> int:
         parser.error(f"unknown sizes: {', '.join(sorted(unknown))} (choose from {', '.join(SIZES)})")
 
     quorvane = import_quorvane()
-    rows = load_section(quorvane, bench_files(sizes), args.runs)
+    files = bench_files(sizes)
+    rows = load_section(quorvane, files, args.runs)
     print_load(rows)
+    iterate_rows = iterate_section(quorvane, files, args.runs)
+    steps = step_section(quorvane, args.runs)
+    print_iterate(iterate_rows, steps)
 
     stamp = datetime.datetime.now(datetime.timezone.utc)
-    results = {"time": stamp.isoformat(timespec="seconds"), "machine": machine(), "load": rows}
+    results = {"time": stamp.isoformat(timespec="seconds"), "machine": machine(), "load": rows, "iterate": iterate_rows,
+               "step": steps}
     RESULTS_DIR.mkdir(parents=True, exist_ok=True)
     out = RESULTS_DIR / f"bench-{stamp:%Y%m%d-%H%M%S}.json"
     out.write_text(json.dumps(results, indent=2) + "\n")

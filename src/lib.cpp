@@ -10,6 +10,14 @@
 #include "binding/heap_type.h"
 #include "binding/module.h"
 #include "binding/py_ref.h"
+#include "market/book/exchange_prices.h"
+#include "market/book/market_book.h"
+#include "market/book/price_size.h"
+#include "market/book/runner.h"
+#include "market/book/starting_prices.h"
+#include "market/cache/object_slot.h"
+#include "market/definition/market_definition.h"
+#include "market/definition/market_definition_runner.h"
 #include "market/input/prices_iterator.h"
 #include "market/input/stream_error.h"
 #include "market/input/stream_reader.h"
@@ -23,7 +31,17 @@ using binding::PyRef;
 using TypeGetter = PyTypeObject* (*)();
 constexpr TypeGetter registered_classes[] = {
     &input::prices_iterator_type,
+    &book::market_book_type,
+    &book::runner_type,
+    &book::exchange_prices_type,
+    &book::starting_prices_type,
+    &book::price_size_type,
+    &definition::market_definition_type,
+    &definition::market_definition_runner_type,
 };
+
+// The cache's reuse slots hold one reference each to the objects built from it.
+void release_python_object(void* object) { Py_DecRef(static_cast<PyObject*>(object)); }
 
 // The one value that path may take: a str, borrowed from the call's arguments.
 PyObject* path_argument(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -127,6 +145,7 @@ PyObject* create_module() {
     PyRef module = binding::check(PyModule_Create2(&module_def, 1013));
     register_function(module.get());
     for (TypeGetter type : registered_classes) binding::add_class(module.get(), type());
+    cache::ObjectSlot::set_release_hook(&release_python_object);
     module_object = module.copy().release();
     return module.release();
 }

@@ -4,6 +4,7 @@
 #include "binding/errors.h"
 #include "binding/heap_type.h"
 #include "binding/instance.h"
+#include "market/input/iterator_step.h"
 
 namespace quorvane::input {
 namespace {
@@ -25,12 +26,12 @@ Py_ssize_t length(PyObject* self) noexcept {
     });
 }
 
-// The step's tp_iternext joins these slots.
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Iterator that yields MarketBook objects with object reuse")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<PricesIterator>)},
     {Py_tp_iter, reinterpret_cast<void*>(&iter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&iterator_step)},
     {Py_mp_length, reinterpret_cast<void*>(&length)},
     {0, nullptr},
 };

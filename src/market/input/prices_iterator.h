@@ -1,14 +1,19 @@
 // PricesIterator: the Python object iter_prices_file returns. It owns the
-// stored messages of one file and its position in them.
+// stored messages of one file, its position in them and the market cache
+// its steps build up.
 #pragma once
 
 #include <Python.h>
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "binding/borrow_flag.h"
 #include "binding/py_ref.h"
+#include "market/book/build_market_book.h"
+#include "market/cache/market_change_record.h"
+#include "market/cache/market_state.h"
 #include "market/cache/stored_messages.h"
 
 namespace quorvane::input {
@@ -16,12 +21,14 @@ namespace quorvane::input {
 struct PricesIterator {
     explicit PricesIterator(cache::StoredMessages stored) : messages(std::move(stored)) {}
 
-    // `market`, the market cache the steps build up, belongs here, first:
-    // members are destroyed in reverse order, so the messages are released
+    // Members are destroyed in reverse order: the messages are released
     // before the market and the book objects it still holds.
+    std::optional<cache::MarketState> market;  // from the first change with a usable "id"
+    book::RunnerOrder runner_order;
     cache::StoredMessages messages;
     std::uint64_t next_index = 0;
     binding::BorrowFlag borrow_flag;
+    cache::MarketChangeRecord scratch;  // decoding space, kept so its buffers are reused
 };
 
 // Throws binding::PythonError when the type cannot be created.

@@ -1,0 +1,133 @@
+#include "market/book/build_market_book.h"
+
+#include <algorithm>
+#include <numeric>
+#include <utility>
+
+#include "market/book/exchange_prices.h"
+#include "market/book/market_book.h"
+#include "market/book/price_size.h"
+#include "market/book/py_values.h"
+#include "market/book/runner.h"
+#include "market/book/starting_prices.h"
+#include "market/cache/price_ladder.h"
+#include "market/definition/market_definition.h"
+#include "market/definition/time_values.h"
+
+namespace quorvane::book {
+namespace {
+
+PyRef slot_object(const cache::ObjectSlot& slot) { return PyRef::borrow(static_cast<PyObject*>(slot.get())); }
+
+// The cache keeps one reference; the caller gets another.
+void store(cache::ObjectSlot& slot, const PyRef& object, std::uint64_t version) {
+    slot.store(object.copy().release(), version);
+}
+
+template <class Ladder>
+PyRef ladder_list(cache::ObjectSlot& slot, const Ladder& ladder) {
+    if (slot.get() && slot.version() == ladder.version) return slot_object(slot);
+    PyRef list = new_price_size_list(cache::sorted_levels(ladder));
+    store(slot, list, ladder.version);
+    return list;
+}
+
+PyRef runner_object(cache::RunnerState& record) {
+    if (record.runner_object.get() && record.runner_object.version() == record.version) {
+        return slot_object(record.runner_object);
+    }
+    // "spl" is shown as the stake taken on the back side, "spb" as the lay liability.
+    StartingPrices sp{
+        .back_stake_taken = cache::sorted_levels(record.starting_price_lay),
+        .lay_liability_taken = cache::sorted_levels(record.starting_price_back),
+        .near_price = record.near_price,
+        .far_price = record.far_price,
+        .actual_sp = record.bsp,
+    };
+    PyRef ex = new_exchange_prices({
+        .available_to_back = ladder_list(record.back_list, record.available_to_back),
+        .available_to_lay = ladder_list(record.lay_list, record.available_to_lay),
+        .traded_volume = ladder_list(record.traded_list, record.traded_volume),
+    });
+    PyRef runner = new_runner({
+        .selection_id = record.selection_id,
+        .handicap = record.handicap,
+        .adjustment_factor = record.adjustment_factor,
+        .last_price_traded = record.last_price_traded,
+        .total_matched = record.total_matched,
+        .status = to_python(record.status),
+        .removal_date = record.removal_date,
+        .ex = std::move(ex),
+        .sp = std::move(sp),
+    });
+    store(record.runner_object, runner, record.version);
+    return runner;
+}
+
+// The stored definition while no new one has been applied; none before the
+// first. A failed build leaves the slot as it was, so the next step retries.
+PyRef market_definition(cache::MarketState& market) {
+    cache::ObjectSlot& slot = market.definition_object;
+    if (slot.version() == market.definition_version) return slot_object(slot);
+    PyRef definition = definition::build_market_definition(market);
+    store(slot, definition, market.definition_version);
+    return definition;
+}
+
+}  // namespace
+
+std::span<cache::RunnerState* const> RunnerOrder::arrange(cache::RunnerTable& runners) {
+    // The same keys met in the same table order mean the same key set, so the
+    // last sort still holds; a rehash or any new or dropped record sorts again.
+    bool unchanged = runners.size() == table_keys_.size();
+    in_table_order_.clear();
+    for (auto& [key, record] : runners) {
+        unchanged = unchanged && table_keys_[in_table_order_.size()] == key;
+        in_table_order_.push_back(&record);
+    }
+    if (!unchanged) {
+        table_keys_.clear();
+        for (const auto& entry : runners) table_keys_.push_back(entry.first);
+        key_order_.resize(table_keys_.size());
+        std::iota(key_order_.begin(), key_order_.end(), 0u);
+        std::sort(key_order_.begin(), key_order_.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return table_keys_[a] < table_keys_[b]; });
+    }
+    in_key_order_.resize(key_order_.size());
+    for (std::size_t i = 0; i < key_order_.size(); ++i) in_key_order_[i] = in_table_order_[key_order_[i]];
+    return in_key_order_;
+}
+
+PyRef build_market_book(cache::MarketState& market, RunnerOrder& order) {
+    const auto records = order.arrange(market.runners);
+    PyRef runners = binding::created(PyList_New(static_cast<Py_ssize_t>(records.size())));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        PyList_SET_ITEM(runners.get(), static_cast<Py_ssize_t>(i), runner_object(*records[i]).release());
+    }
+    PyRef definition = market_definition(market);
+    PyRef publish_time = definition::publish_time_to_datetime(market.publish_time);
+    return new_market_book({
+        .market_id = market.market_id,
+        .status = market.status,
+        .last_match_time = market.last_match_time,
+        .streaming_unique_id = std::nullopt,
+        .publish_time = std::move(publish_time),
+        .runners = std::move(runners),
+        .publish_time_epoch = market.publish_time,
+        .total_matched = market.total_matched,
+        .version = market.version,
+        .market_definition = std::move(definition),
+        .bet_delay = market.bet_delay,
+        .number_of_active_runners = market.number_of_active_runners,
+        .number_of_runners = market.number_of_runners,
+        .number_of_winners = market.number_of_winners,
+        .bsp_reconciled = market.bsp_reconciled,
+        .complete = market.complete,
+        .cross_matching = market.cross_matching,
+        .inplay = market.inplay,
+        .runners_voidable = market.runners_voidable,
+        .borrow_flag = {},
+    });
+}
+
+}  // namespace quorvane::book

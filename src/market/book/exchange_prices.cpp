@@ -1,0 +1,40 @@
+#include "market/book/exchange_prices.h"
+
+#include <utility>
+
+#include "binding/heap_type.h"
+#include "binding/instance.h"
+#include "market/book/py_values.h"
+
+namespace quorvane::book {
+namespace {
+
+PyGetSetDef attributes[] = {
+    field<&ExchangePrices::available_to_back>("available_to_back"),
+    field<&ExchangePrices::available_to_lay>("available_to_lay"),
+    field<&ExchangePrices::traded_volume>("traded_volume"),
+    {},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("Exchange prices for a runner (back/lay/traded)")},
+    {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<ExchangePrices>)},
+    {Py_tp_getset, attributes},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {"builtins.ExchangePrices", sizeof(binding::Instance<ExchangePrices>), 0,
+                    Py_TPFLAGS_DEFAULT, slots};
+
+binding::HeapType type(spec);
+
+}  // namespace
+
+PyTypeObject* exchange_prices_type() { return type.get(); }
+
+binding::PyRef new_exchange_prices(ExchangePrices lists) {
+    return binding::create<ExchangePrices>(exchange_prices_type(), std::move(lists));
+}
+
+}  // namespace quorvane::book

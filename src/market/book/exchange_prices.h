@@ -1,0 +1,21 @@
+// ExchangePrices: a runner's three ladder lists, shared with later books
+// while the ladders do not change.
+#pragma once
+
+#include <Python.h>
+
+#include "binding/py_ref.h"
+
+namespace quorvane::book {
+
+struct ExchangePrices {
+    binding::PyRef available_to_back;  // highest price first
+    binding::PyRef available_to_lay;   // lowest price first
+    binding::PyRef traded_volume;      // lowest price first
+};
+
+PyTypeObject* exchange_prices_type();
+
+binding::PyRef new_exchange_prices(ExchangePrices lists);
+
+}  // namespace quorvane::book

@@ -1,0 +1,29 @@
+// PriceSize: one price level of a ladder as Python sees it.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <string>
+
+#include "binding/py_ref.h"
+#include "market/cache/market_change_record.h"
+
+namespace quorvane::book {
+
+struct PriceSize {
+    double price;
+    double size;
+};
+
+PyTypeObject* price_size_type();
+
+binding::PyRef new_price_size(double price, double size);
+// A new list of new PriceSize objects, one per pair, in order.
+binding::PyRef new_price_size_list(std::span<const cache::PricePair> pairs);
+
+// The shortest positional digits that read back as `value`: no exponent, no
+// ".0" on whole numbers; "NaN", "inf" and "-inf" for the special values.
+std::string format_number(double value);
+
+}  // namespace quorvane::book

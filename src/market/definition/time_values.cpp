@@ -1,0 +1,97 @@
+#include "market/definition/time_values.h"
+
+#include <Python.h>
+#include <datetime.h>
+
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "binding/errors.h"
+
+namespace quorvane::definition {
+namespace {
+
+using binding::PyRef;
+
+PyObject* interned(const char* text) {
+    // Kept for the life of the process, like the module's types.
+    PyObject* name = PyUnicode_InternFromString(text);
+    if (!name) binding::panic();
+    return name;
+}
+
+PyRef strptime(PyObject* datetime_class, PyObject* text, const char* format) {
+    static PyObject* const method = interned("strptime");
+    PyRef format_text = binding::created(PyUnicode_FromString(format));
+    PyObject* args[] = {datetime_class, text, format_text.get()};
+    return PyRef::steal(
+        PyObject_VectorcallMethod(method, args, 3, nullptr));
+}
+
+// CPython's _PyTime_Round with _PyTime_ROUND_HALF_EVEN.
+double round_half_even(double x) {
+    double rounded = std::round(x);
+    if (std::fabs(x - rounded) == 0.5) rounded = 2.0 * std::round(x / 2.0);
+    return rounded;
+}
+
+void import_datetime_api() {
+    if (PyDateTimeAPI) return;
+    PyDateTime_IMPORT;
+    if (!PyDateTimeAPI) binding::throw_pending_error();
+}
+
+}  // namespace
+
+PyRef definition_time_to_datetime(const std::optional<std::string>& text) {
+    if (!text) return {};
+    static PyObject* const module_name = interned("datetime");
+    PyRef module = binding::check(PyImport_Import(module_name));
+    PyRef datetime_class = binding::check(PyObject_GetAttr(module.get(), module_name));
+    PyRef value = binding::check(PyUnicode_FromStringAndSize(text->data(), static_cast<Py_ssize_t>(text->size())));
+    if (PyRef result = strptime(datetime_class.get(), value.get(), "%Y-%m-%dT%H:%M:%S.%fZ")) return result;
+    PyErr_Clear();
+    return binding::check(strptime(datetime_class.get(), value.get(), "%Y-%m-%dT%H:%M:%SZ").release());
+}
+
+// utcfromtimestamp's own steps: split the float seconds with modf, round the
+// fraction to microseconds half to even and carry, check the time_t range,
+// then gmtime and the datetime's year range.
+PyRef publish_time_to_datetime(std::int64_t milliseconds) {
+    import_datetime_api();
+    const double timestamp = static_cast<double>(milliseconds) / 1000.0;
+    double seconds = 0.0;
+    // volatile, as in CPython, so the compiler cannot fuse and change the rounding.
+    volatile double fraction = std::modf(timestamp, &seconds);
+    fraction = round_half_even(fraction * 1e6);
+    if (fraction >= 1e6) {
+        fraction = fraction - 1e6;
+        seconds += 1.0;
+    } else if (fraction < 0) {
+        fraction = fraction + 1e6;
+        seconds -= 1.0;
+    }
+    // An int64 count of milliseconds always fits; the check keeps the cast defined.
+    constexpr double time_t_min = static_cast<double>(std::numeric_limits<std::time_t>::min());
+    constexpr double time_t_max = static_cast<double>(std::numeric_limits<std::time_t>::max());
+    if (!(time_t_min <= seconds && seconds < time_t_max)) {
+        binding::throw_error(PyExc_OverflowError, "timestamp out of range for platform time_t");
+    }
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm fields{};
+    errno = 0;
+    if (!gmtime_r(&time, &fields)) {
+        if (errno == 0) errno = EINVAL;
+        PyErr_SetFromErrno(PyExc_OSError);
+        throw binding::PythonError{};
+    }
+    // A leap second is shown as the second before it, as the datetime module does.
+    const int second = fields.tm_sec < 59 ? fields.tm_sec : 59;
+    return binding::check(PyDateTime_FromDateAndTime(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+                                                     fields.tm_hour, fields.tm_min, second,
+                                                     static_cast<int>(fraction)));
+}
+
+}  // namespace quorvane::definition
