@@ -169,6 +169,24 @@ TEST(StoredMessages, DecodedTextsOutliveGrowthAndMoves) {
     EXPECT_GT(moved.memory_bytes(), 200u * 2000u * 2u);  // every pair kept, at two bytes or more
 }
 
+TEST(StoredMessages, ShrinkingKeepsEveryMessageAndHoldsLittleMoreThanItsEncoding) {
+    StoredMessages store;
+    std::vector<std::vector<std::string>> expected;
+    const std::vector<std::string> values = {
+        R"({"id":"1.5","rc":[{"id":7,"atb":[[1.01,2.5],[3,0]],"ltp":1.01}]})", R"({"img":true,"tv":12.25})"};
+    for (int i = 0; i < 3000; ++i) expected.push_back(store_values(store, 1 + i, {values[i % 2]}));
+    const std::size_t grown = store.memory_bytes();
+    store.shrink_to_fit();
+    EXPECT_LT(store.memory_bytes(), grown);
+    // Under 40 bytes a message: about 16 of index and the encoded changes.
+    EXPECT_LT(store.memory_bytes(), 3000u * 40u);
+    ASSERT_EQ(store.size(), 3000u);
+    for (std::size_t i = 0; i < store.size(); ++i) {
+        EXPECT_EQ(store.publish_time(i), static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(decoded_dumps(store, i), expected[i]) << "message " << i;
+    }
+}
+
 // --- real recordings and the line corpus
 
 TEST(StoredMessages, RoundTripsTheRealRecordingsCompactly) {

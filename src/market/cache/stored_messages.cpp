@@ -199,13 +199,13 @@ private:
     unsigned bits_ = 0;
 };
 
-// Writes into `buffer`, which grows as needed and keeps its size between
-// messages; each put makes room for its largest form first.
+// Writes one message straight into the arena's open region; each put makes
+// room for its largest form first.
 class Writer {
 public:
-    explicit Writer(std::vector<std::uint8_t>& buffer) : buffer_(buffer), at_(buffer.data()) {}
+    explicit Writer(ByteArena& arena) : arena_(arena), at_(arena.region()) {}
 
-    std::size_t written() const { return static_cast<std::size_t>(at_ - buffer_.data()); }
+    const std::uint8_t* close() { return arena_.close(at_); }
 
     void flag(bool) {}
     void boolean(const std::optional<bool>&) {}
@@ -242,12 +242,7 @@ public:
     }
 
 private:
-    void make_room(std::size_t bytes) {
-        const std::size_t used = written();
-        if (buffer_.size() - used >= bytes) return;
-        buffer_.resize(std::max(2 * buffer_.size(), used + bytes));
-        at_ = buffer_.data() + used;
-    }
+    void make_room(std::size_t bytes) { at_ = arena_.reserve(at_, bytes); }
     void varint(std::uint64_t value) {
         while (value >= 0x80) {
             *at_++ = static_cast<std::uint8_t>(value | 0x80);
@@ -290,7 +285,7 @@ private:
     template <class T>
     void put(const T& nested) { record(nested); }
 
-    std::vector<std::uint8_t>& buffer_;
+    ByteArena& arena_;
     std::uint8_t* at_;
 };
 
@@ -388,34 +383,30 @@ private:
     std::uint64_t mask_ = 0;
 };
 
-constexpr std::size_t kFirstChunkBytes = 64 * 1024;
-constexpr std::size_t kMaxChunkBytes = 8 * 1024 * 1024;
-
 }  // namespace
 
+static_assert(ByteArena::kReadPast >= kRawBytes, "decode_double reads a whole word");
+
 void StoredMessages::append(std::int64_t publish_time, std::span<const MarketChangeRecord> market_changes) {
-    Writer writer(encoding_);
+    Writer writer(encoded_);
     writer.put_varint(market_changes.size());
     for (const MarketChangeRecord& change : market_changes) writer.record(change);
-    std::uint8_t* stored = reserve_in_arena(writer.written());
-    std::memcpy(stored, encoding_.data(), writer.written());
-    messages_.push_back({publish_time, stored});
+    messages_.push_back({publish_time, writer.close()});
 }
 
-std::uint8_t* StoredMessages::reserve_in_arena(std::size_t bytes) {
-    if (bytes > free_bytes_) {
-        // Chunks grow with the store, so slack stays a fraction of it.
-        const std::size_t chunk = std::max({bytes, kFirstChunkBytes, std::min(chunk_bytes_total_, kMaxChunkBytes)});
-        // Zeroed, with the 8 bytes that decoding a double may read past the end.
-        chunks_.push_back(std::make_unique<std::uint8_t[]>(chunk + kRawBytes));
-        chunk_bytes_total_ += chunk + kRawBytes;
-        free_ = chunks_.back().get();
-        free_bytes_ = chunk;
-    }
-    std::uint8_t* reserved = free_;
-    free_ += bytes;
-    free_bytes_ -= bytes;
-    return reserved;
+void StoredMessages::shrink_to_fit() {
+    const std::uint8_t* const last_chunk = encoded_.last_chunk();
+    // The last chunk's messages are the newest ones; they keep their offsets.
+    std::size_t first_moved = messages_.size();
+    while (first_moved > 0 && encoded_.in_last_chunk(messages_[first_moved - 1].encoded)) --first_moved;
+    std::vector<std::size_t> offsets;
+    offsets.reserve(messages_.size() - first_moved);
+    for (std::size_t i = first_moved; i < messages_.size(); ++i)
+        offsets.push_back(static_cast<std::size_t>(messages_[i].encoded - last_chunk));
+    const std::uint8_t* const moved_to = encoded_.shrink_to_fit();
+    for (std::size_t i = first_moved; i < messages_.size(); ++i)
+        messages_[i].encoded = moved_to + offsets[i - first_moved];
+    messages_.shrink_to_fit();
 }
 
 const std::uint8_t* StoredMessages::decode_change_count(const std::uint8_t* at, std::size_t& count) {
@@ -431,8 +422,7 @@ const std::uint8_t* StoredMessages::decode_market_change(const std::uint8_t* at,
 }
 
 std::size_t StoredMessages::memory_bytes() const {
-    return chunk_bytes_total_ + messages_.capacity() * sizeof(Message) +
-           chunks_.capacity() * sizeof(chunks_.front()) + encoding_.capacity();
+    return encoded_.memory_bytes() + messages_.capacity() * sizeof(Message);
 }
 
 }  // namespace quorvane::cache

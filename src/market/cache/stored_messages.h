@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "market/cache/byte_arena.h"
 #include "market/cache/market_change_record.h"
 
 namespace quorvane::cache {
@@ -24,6 +25,9 @@ public:
 
     // Appends one message: its publish time and its market changes, in order.
     void append(std::int64_t publish_time, std::span<const MarketChangeRecord> market_changes);
+
+    // Gives back what growing left unused, once every message is appended.
+    void shrink_to_fit();
 
     // Decodes the market changes of message `index` in order, each into
     // `scratch`, and calls visit(const MarketChangeRecord&) for each. Texts
@@ -45,15 +49,8 @@ private:
     static const std::uint8_t* decode_change_count(const std::uint8_t* at, std::size_t& count);
     static const std::uint8_t* decode_market_change(const std::uint8_t* at, MarketChangeRecord& record);
 
-    std::uint8_t* reserve_in_arena(std::size_t bytes);
-
     std::vector<Message> messages_;
-    // Encoded messages, back to back; a chunk never moves once allocated.
-    std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
-    std::size_t chunk_bytes_total_ = 0;
-    std::uint8_t* free_ = nullptr;  // unused tail of the last chunk
-    std::size_t free_bytes_ = 0;
-    std::vector<std::uint8_t> encoding_;  // one message, before it moves into a chunk
+    ByteArena encoded_;  // the messages, back to back
 };
 
 template <class Visit>

@@ -35,6 +35,7 @@ cache::StoredMessages read_stream(ByteSource& source) {
         if (is_blank_line(*line)) continue;
         select_line_message(parser.parse(*line), messages);
     }
+    messages.shrink_to_fit();
     return messages;
 }
 

@@ -1,0 +1,99 @@
+// Loading a whole stream file into stored messages, in MB/s of uncompressed
+// stream bytes, with the store's size against the file's and the cost of
+// decoding one stored message again. Files: the command-line arguments left
+// after the benchmark flags, or else the shared recordings and data/large/*.
+#include <algorithm>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "market/input/file_source.h"
+#include "market/input/gzip_source.h"
+#include "market/input/path_extension.h"
+#include "market/input/stream_reader.h"
+
+namespace quorvane::input {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> default_files() {
+    std::vector<fs::path> files;
+    const fs::path real = fs::path(QUORVANE_SHARED_DIR) / "data" / "real";
+    for (const char* name : {"1.197931750", "BASIC-1.132153978", "BASIC-1.132153978.gz"})
+        if (fs::exists(real / name)) files.push_back(real / name);
+    const fs::path large = fs::path(QUORVANE_DATA_DIR) / "large";
+    if (fs::is_directory(large)) {
+        std::vector<fs::path> generated;
+        for (const auto& entry : fs::directory_iterator(large))
+            if (entry.is_regular_file() && entry.path().extension() != ".stamp") generated.push_back(entry.path());
+        std::sort(generated.begin(), generated.end());
+        files.insert(files.end(), generated.begin(), generated.end());
+    }
+    return files;
+}
+
+std::size_t uncompressed_size(const std::string& path) {
+    if (!names_gzip_file(path)) return fs::file_size(path);
+    FileSource file(path);
+    GzipSource gzip(file);
+    std::vector<std::byte> buffer(1 << 20);
+    std::size_t total = 0;
+    while (const std::size_t got = gzip.read(buffer)) total += got;
+    return total;
+}
+
+struct Workload {
+    std::string path;
+    std::size_t bytes;
+    cache::StoredMessages messages;
+
+    explicit Workload(const fs::path& file)
+        : path(file.string()), bytes(uncompressed_size(path)), messages(read_stream_file(path)) {}
+};
+
+void BM_Load(benchmark::State& state, const Workload* work) {
+    for (auto _ : state) benchmark::DoNotOptimize(read_stream_file(work->path).size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * work->bytes));
+    state.counters["store_x_file"] =
+        static_cast<double>(work->messages.memory_bytes()) / static_cast<double>(std::max<std::size_t>(work->bytes, 1));
+}
+
+// What a step pays before applying: decoding its message's records.
+void BM_Decode(benchmark::State& state, const Workload* work) {
+    const cache::StoredMessages& messages = work->messages;
+    cache::MarketChangeRecord scratch;
+    for (auto _ : state) {
+        for (std::size_t index = 0; index < messages.size(); ++index) {
+            messages.for_each_market_change(index, scratch, [](const cache::MarketChangeRecord& change) {
+                benchmark::DoNotOptimize(change.runner_changes.data());
+            });
+        }
+    }
+    using benchmark::Counter;
+    state.counters["per_message"] = Counter(static_cast<double>(state.iterations() * messages.size()),
+                                            Counter::kIsRate | Counter::kInvert);
+}
+
+}  // namespace
+}  // namespace quorvane::input
+
+int main(int argc, char** argv) {
+    using namespace quorvane::input;
+    benchmark::Initialize(&argc, argv);
+    std::vector<fs::path> files(argv + 1, argv + argc);
+    if (files.empty()) files = default_files();
+    std::vector<std::unique_ptr<Workload>> workloads;
+    for (const fs::path& file : files) {
+        const Workload& work = *workloads.emplace_back(std::make_unique<Workload>(file));
+        const std::string name = file.filename().string();
+        benchmark::RegisterBenchmark(("load/" + name).c_str(), BM_Load, &work)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("decode/" + name).c_str(), BM_Decode, &work)->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
