@@ -25,4 +25,6 @@ bool names_gzip_file(std::string_view path) {
     return extension == "gz" || extension == "gzip";
 }
 
+bool names_bz2_file(std::string_view path) { return path_extension(path) == "bz2"; }
+
 }  // namespace quorvane::input

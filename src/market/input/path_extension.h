@@ -1,5 +1,5 @@
 // The extension of a file name, which decides whether a file is read
-// through gzip.
+// through gzip or bzip2.
 #pragma once
 
 #include <optional>
@@ -14,5 +14,8 @@ std::optional<std::string_view> path_extension(std::string_view path);
 
 // Whether the extension is "gz" or "gzip", compared case-sensitively.
 bool names_gzip_file(std::string_view path);
+
+// Whether the extension is "bz2", compared case-sensitively.
+bool names_bz2_file(std::string_view path);
 
 }  // namespace quorvane::input

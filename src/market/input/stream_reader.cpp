@@ -1,5 +1,6 @@
 #include "market/input/stream_reader.h"
 
+#include "market/input/bz2_source.h"
 #include "market/input/file_source.h"
 #include "market/input/gzip_source.h"
 #include "market/input/json_line_parser.h"
@@ -23,6 +24,10 @@ cache::StoredMessages read_maybe_gzip(ByteSource& source, bool gzip) {
 
 cache::StoredMessages read_stream_file(std::string_view path) {
     FileSource file(path);
+    if (names_bz2_file(path)) {
+        Bz2Source decompressed(file);
+        return read_stream(decompressed);
+    }
     return read_maybe_gzip(file, names_gzip_file(path));
 }
 
