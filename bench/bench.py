@@ -10,9 +10,14 @@ iterate: books per second of a full `for book in iterator` over the plain files 
 is not timed), and the cost of one step in a 10-runner market whose messages change
 nothing (an empty market-change list) or one runner's "atb" ladder (µs per step).
 
+to_dict: a replay as a user of `to_dict` runs it (load, iterate, `book.to_dict()` of every
+book) next to betfairlightweight's historical replay in lightweight mode (dicts) over the same
+files, as the ratio quorvane / betfairlightweight of the median wall times. betfairlightweight
+reads text only: it gets a gzip file decompressed before its timing starts.
+
 The tables are printed and the figures are written as JSON to bench/results/.
 
-    python bench/bench.py [--runs 5] [--sizes small,medium,large]
+    python bench/bench.py [--runs 5] [--to-dict-runs 3] [--sizes small,medium,large]
 """
 
 from __future__ import annotations
@@ -44,6 +49,8 @@ HELD_GOAL_RATIO = 1.5
 # Small files load in about a millisecond: repeat them until the timings cover this long.
 MIN_TIMED_SECONDS = 0.5
 MAX_RUNS = 500
+
+TO_DICT_GOAL_RATIO = 0.2  # quorvane at least 5 times faster than the peer
 
 STEP_GOAL_US = {"unchanged": 0.3, "one runner atb": 1.5}
 STEP_MESSAGES = 200_000
@@ -296,6 +303,57 @@ def print_iterate(rows: list[dict], steps: list[dict]) -> None:
               f" {'ok' if ok else 'MISS':>5}")
 
 
+def time_to_dict_replay(quorvane, path: Path) -> tuple[float, int]:
+    """Wall seconds of loading, iterating and exporting every book, and the books."""
+    started = time.perf_counter()
+    books = 0
+    for book in quorvane.iter_prices_file(str(path)):
+        book.to_dict()
+        books += 1
+    return time.perf_counter() - started, books
+
+
+def to_dict_section(quorvane, files: list[tuple[str, Path]], runs: int) -> list[dict]:
+    sys.path.insert(0, str(ROOT / "bench"))
+    try:
+        import peers
+    except ImportError as error:
+        print(f"note: betfairlightweight is not importable ({error}); the to_dict section is left out")
+        return []
+    rows = []
+    # Runs alternate between the two sides, so that a busy machine slows both alike.
+    for label, path in files:
+        ours, theirs, books, peer_books = [], [], 0, 0
+        for _ in range(runs):
+            seconds, books = time_to_dict_replay(quorvane, path)
+            ours.append(seconds)
+            seconds, peer_books = peers.time_lightweight(str(path), repeat=1)
+            theirs.append(seconds)
+        ours_s, theirs_s = statistics.median(ours), statistics.median(theirs)
+        rows.append({"file": label, "books": books, "peer_books": peer_books, "runs": runs,
+                     "median_seconds": ours_s, "peer_median_seconds": theirs_s,
+                     "ratio": ours_s / theirs_s, "goal_ratio": TO_DICT_GOAL_RATIO})
+    return rows
+
+
+def print_to_dict(rows: list[dict]) -> None:
+    if not rows:
+        return
+    print("\nto_dict: load + iterate + to_dict() of every book, against betfairlightweight's"
+          " lightweight replay (median wall time)")
+    print(f"goal: quorvane / betfairlightweight <= {TO_DICT_GOAL_RATIO}")
+    header = (f"{'file':<28} {'books':>9} {'peer books':>10} {'runs':>4} {'ms':>10} {'peer ms':>10}"
+              f" {'us/book':>8} {'ratio':>6} {'goal':>5}")
+    print(header)
+    print("-" * len(header))
+    for row in rows:
+        ok = row["ratio"] <= row["goal_ratio"]
+        print(f"{row['file']:<28} {row['books']:>9,} {row['peer_books']:>10,} {row['runs']:>4}"
+              f" {row['median_seconds'] * 1e3:>10.2f} {row['peer_median_seconds'] * 1e3:>10.2f}"
+              f" {row['median_seconds'] / max(row['books'], 1) * 1e6:>8.2f} {row['ratio']:>6.2f}"
+              f" {'ok' if ok else 'MISS':>5}")
+
+
 def machine() -> dict:
     cpu = platform.processor()
     try:
@@ -310,6 +368,8 @@ def machine() -> dict:
 def main() -> int:
     parser = argparse.ArgumentParser(description="quorvane benchmarks")
     parser.add_argument("--runs", type=int, default=5, help="timed loads per file, at least (default 5)")
+    parser.add_argument("--to-dict-runs", type=int, default=3,
+                        help="timed replays per file and side in the to_dict section (default 3)")
     parser.add_argument("--sizes", default=",".join(SIZES),
                         help="generated files to include, comma-separated; empty for none")
     parser.add_argument("--held-memory", metavar="PATH", help=argparse.SUPPRESS)
@@ -328,10 +388,12 @@ def main() -> int:
     iterate_rows = iterate_section(quorvane, files, args.runs)
     steps = step_section(quorvane, args.runs)
     print_iterate(iterate_rows, steps)
+    to_dict_rows = to_dict_section(quorvane, files, args.to_dict_runs)
+    print_to_dict(to_dict_rows)
 
     stamp = datetime.datetime.now(datetime.timezone.utc)
     results = {"time": stamp.isoformat(timespec="seconds"), "machine": machine(), "load": rows, "iterate": iterate_rows,
-               "step": steps}
+               "step": steps, "to_dict": to_dict_rows}
     RESULTS_DIR.mkdir(parents=True, exist_ok=True)
     out = RESULTS_DIR / f"bench-{stamp:%Y%m%d-%H%M%S}.json"
     out.write_text(json.dumps(results, indent=2) + "\n")

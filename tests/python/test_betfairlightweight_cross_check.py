@@ -61,12 +61,14 @@ def unexplained(comparison):
 
 @pytest.mark.parametrize("side", SIDES)
 @pytest.mark.parametrize("name", recordings())
-def test_recording(side, name):
+def test_recording(side, name, capsys):
     path = str(RECORDINGS / name)
     comparison = compare.compare_streams(ours(side, path), compare.betfairlightweight_books(path))
     known = {rule: count for rule, count in comparison.known.items() if count}
-    print(f"{side} {name}: {comparison.books} books, {comparison.fields} fields compared; "
-          f"known differences {known}")
+    # Shown also by a quiet run: how much the comparison covered.
+    with capsys.disabled():
+        print(f"\n{side} {name}: {comparison.books} books, {comparison.fields} fields compared; "
+              f"known differences {known}")
     assert comparison.books > 0
     assert not comparison.unexplained, unexplained(comparison)
 

@@ -7,6 +7,7 @@
 #include "binding/heap_type.h"
 #include "binding/instance.h"
 #include "market/book/py_values.h"
+#include "market/definition/dict_export.h"
 
 namespace quorvane::book {
 namespace {
@@ -78,11 +79,17 @@ PyGetSetDef attributes[] = {
     {},
 };
 
+PyMethodDef methods[] = {
+    {"to_dict", &definition::market_book_to_dict, METH_NOARGS, definition::to_dict_doc},
+    {},
+};
+
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("A market book snapshot")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<MarketBook>)},
     {Py_tp_getset, attributes},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 
