@@ -71,8 +71,11 @@ fuzz: bootstrap
 # leaks are not ours to judge, so leak checking is off for pytest).
 SANITIZE_DIR := build/sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
-SANITIZED_PYTHON = LD_PRELOAD=$$(g++ -print-file-name=libasan.so) PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \
-    UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH=$(SANITIZE_DIR) $(PYTHON)
+# libstdc++ is preloaded too: the interpreter does not link it, and ASan must
+# find its __cxa_throw at start-up to intercept exceptions.
+SANITIZED_PYTHON = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+    PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    PYTHONPATH=$(SANITIZE_DIR) $(PYTHON)
 
 sanitize: build
 	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -95,19 +95,6 @@ def test_other_thread_is_refused_during_a_step(stream, strptime_hook):
     assert next(it, None) is None
 
 
-def test_reentry_from_the_callback_is_refused(stream, strptime_hook):
-    it = quorvane.iter_prices_file(stream)
-    seen = []
-
-    def reenter():
-        seen.append((raised_by(lambda: next(it)), raised_by(lambda: len(it)), raised_by(lambda: iter(it))))
-
-    strptime_hook.hook = reenter
-    books = list(it)
-    assert [book.publish_time_epoch for book in books] == [1000, 2000, 3000]
-    assert seen and set(seen) == {("Already borrowed", "Already mutably borrowed", "Already mutably borrowed")}
-
-
 def test_a_failing_callback_fails_only_its_step(stream, strptime_hook):
     it = quorvane.iter_prices_file(stream)
 
