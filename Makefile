@@ -11,7 +11,7 @@ SOURCES := CMakeLists.txt pyproject.toml quorvane.pyi $(shell find src tests/cpp
 # Debian's cmake and ninja, ahead of any version manager's shims.
 export PATH := /usr/bin:$(PATH)
 
-.PHONY: bootstrap build test demo bench clean
+.PHONY: bootstrap build test demo bench clean fuzz sanitize
 
 bootstrap:
 	@scripts/bootstrap.sh
@@ -30,6 +30,8 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure || status=1; \
 	$(PYTHON) -m pytest -q || status=1; \
 	$(PYTHON) -m mypy.stubtest quorvane || status=1; \
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30 || status=1; \
+	$(MAKE) --no-print-directory sanitize || status=1; \
 	exit $$status
 
 demo: build
@@ -40,3 +42,48 @@ bench: build
 
 clean:
 	rm -rf build dist .venv
+
+# libFuzzer harnesses of tests/fuzz, built by clang with ASan and UBSan in a
+# build dir of their own. Each runs FUZZ_SECONDS; the corpus found so far is
+# kept in build/fuzz/corpus, the seeds are written anew every time.
+FUZZ_DIR := build/fuzz
+FUZZ_SECONDS ?= 180
+FUZZERS := read_stream apply_stream
+FUZZ_OPTIONS = -max_total_time=$(FUZZ_SECONDS) -max_len=131072 -rss_limit_mb=3072 -timeout=30 \
+    -dict=tests/fuzz/stream.dict -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/findings/
+
+fuzz: bootstrap
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DQUORVANE_BUILD_FUZZERS=ON -DQUORVANE_BUILD_EXTENSION=OFF -DQUORVANE_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ_DIR) --target $(FUZZERS:%=quorvane_%_fuzzer)
+	$(PYTHON) scripts/make_fuzz_corpus.py $(FUZZ_DIR)/seeds
+	@mkdir -p $(FUZZ_DIR)/findings
+	@for fuzzer in $(FUZZERS); do \
+	    mkdir -p $(FUZZ_DIR)/corpus/$$fuzzer; \
+	    echo "fuzz: $$fuzzer for $(FUZZ_SECONDS) s (log in $(FUZZ_DIR)/$$fuzzer.log)"; \
+	    $(FUZZ_DIR)/quorvane_$${fuzzer}_fuzzer $(FUZZ_OPTIONS) $(FUZZ_DIR)/corpus/$$fuzzer \
+	        $(FUZZ_DIR)/seeds/$$fuzzer >$(FUZZ_DIR)/$$fuzzer.log 2>&1 \
+	        || { tail -n 60 $(FUZZ_DIR)/$$fuzzer.log; exit 1; }; \
+	    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' $(FUZZ_DIR)/$$fuzzer.log; \
+	done
+
+# The extension and the C++ tests built with ASan and UBSan by g++; the C++
+# tests and the pytest suite run against that build (the interpreter's own
+# leaks are not ours to judge, so leak checking is off for pytest).
+SANITIZE_DIR := build/sanitize
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+# libstdc++ is preloaded too: the interpreter does not link it, and ASan must
+# find its __cxa_throw at start-up to intercept exceptions.
+SANITIZED_PYTHON = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+    PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    PYTHONPATH=$(SANITIZE_DIR) $(PYTHON)
+
+sanitize: build
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
+	    -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" -DPython_EXECUTABLE=$(abspath $(PYTHON)) \
+	    -DQUORVANE_BUILD_TESTS=ON -DQUORVANE_BUILD_EXTENSION=ON >/dev/null
+	cmake --build $(SANITIZE_DIR)
+	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j2
+	$(SANITIZED_PYTHON) -c 'import quorvane, sys; sys.exit(not quorvane.__file__.startswith("$(abspath $(SANITIZE_DIR))/"))'
+	$(SANITIZED_PYTHON) -m pytest -q -m "not large"

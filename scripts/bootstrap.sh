@@ -9,6 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 debian_packages=(
     libsimdjson-dev libisal-dev libgtest-dev libabsl-dev libbenchmark-dev libbz2-dev
     cmake ninja-build pkg-config g++
+    clang libclang-rt-14-dev valgrind
 )
 requirements=(requirements/build.txt requirements/test.txt)
 venv=.venv
