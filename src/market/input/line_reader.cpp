@@ -16,7 +16,7 @@ std::string_view without_carriage_return(const char* begin, const char* line_fee
 }  // namespace
 
 LineReader::LineReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique<char[]>(LINE_BUFFER_SIZE + simdjson::SIMDJSON_PADDING)) {}
+    : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(LINE_BUFFER_SIZE + simdjson::SIMDJSON_PADDING)) {}
 
 std::optional<std::string_view> LineReader::next_line() {
     for (;;) {
@@ -48,6 +48,9 @@ bool LineReader::refill() {
     }
     const std::size_t got = source_.read(std::as_writable_bytes(std::span(buffer_.get() + end_, LINE_BUFFER_SIZE - end_)));
     end_ += got;
+    // Zeroing the whole megabyte up front would dominate small inputs; only
+    // the bytes a parser may read past a line's end need defined contents.
+    std::memset(buffer_.get() + end_, 0, simdjson::SIMDJSON_PADDING);
     ended_ = got == 0;
     return !ended_;
 }
