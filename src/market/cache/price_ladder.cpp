@@ -1,25 +1,15 @@
 #include "market/cache/price_ladder.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace quorvane::cache {
 namespace {
 
 bool apply_to_levels(PriceLevels& levels, PricePairs pairs) {
     bool changed = false;
-    for (const auto& [price, size] : pairs) {
-        const std::uint64_t key = price_key(price);
-        if (size != 0.0) {
-            const auto [level, inserted] = levels.try_emplace(key, size);
-            if (!inserted && level->second != size) {
-                level->second = size;
-                changed = true;
-            }
-            changed |= inserted;
-        } else {
-            changed |= levels.erase(key) != 0;
-        }
-    }
+    for (const auto& [price, size] : pairs)
+        changed |= size != 0.0 ? levels.set(price_key(price), size) : levels.erase(price_key(price));
     return changed;
 }
 

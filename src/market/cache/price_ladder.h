@@ -2,20 +2,13 @@
 // price (so 0.0 and -0.0 are two levels), updated by [price, size] deltas.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <vector>
 
-#include <absl/container/flat_hash_map.h>
-
 #include "market/cache/market_change_record.h"
+#include "market/cache/price_levels.h"
 
 namespace quorvane::cache {
-
-// price bits -> size; never holds a size of 0.
-using PriceLevels = absl::flat_hash_map<std::uint64_t, double>;
-
-inline std::uint64_t price_key(double price) { return std::bit_cast<std::uint64_t>(price); }
 
 // "atb", "atl", "spb", "spl": read out in the direction fixed at creation.
 struct PriceLadder {
