@@ -6,20 +6,6 @@
 namespace quorvane::cache {
 namespace {
 
-bool apply_to_levels(PriceLevels& levels, PricePairs pairs) {
-    bool changed = false;
-    for (const auto& [price, size] : pairs)
-        changed |= size != 0.0 ? levels.set(price_key(price), size) : levels.erase(price_key(price));
-    return changed;
-}
-
-template <class Ladder>
-bool apply_and_count(Ladder& ladder, PricePairs pairs) {
-    const bool changed = apply_to_levels(ladder.levels, pairs);
-    ladder.version += changed;
-    return changed;
-}
-
 // Maps a double's bits onto an unsigned key whose order is the numeric order,
 // with -0.0 just below 0.0. Prices are unique by bits, so the order is total
 // and the result does not depend on the table's iteration order.
@@ -45,9 +31,6 @@ std::vector<PricePair> sorted(const PriceLevels& levels, bool descending) {
 }
 
 }  // namespace
-
-bool apply_price_pairs(PriceLadder& ladder, PricePairs pairs) { return apply_and_count(ladder, pairs); }
-bool apply_price_pairs(TradedLadder& ladder, PricePairs pairs) { return apply_and_count(ladder, pairs); }
 
 std::vector<PricePair> sorted_levels(const PriceLadder& ladder) { return sorted(ladder.levels, ladder.descending); }
 std::vector<PricePair> sorted_levels(const TradedLadder& ladder) { return sorted(ladder.levels, false); }
