@@ -1,34 +1,10 @@
 #include "market/cache/price_ladder.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace quorvane::cache {
 namespace {
-
-bool apply_to_levels(PriceLevels& levels, PricePairs pairs) {
-    bool changed = false;
-    for (const auto& [price, size] : pairs) {
-        const std::uint64_t key = price_key(price);
-        if (size != 0.0) {
-            const auto [level, inserted] = levels.try_emplace(key, size);
-            if (!inserted && level->second != size) {
-                level->second = size;
-                changed = true;
-            }
-            changed |= inserted;
-        } else {
-            changed |= levels.erase(key) != 0;
-        }
-    }
-    return changed;
-}
-
-template <class Ladder>
-bool apply_and_count(Ladder& ladder, PricePairs pairs) {
-    const bool changed = apply_to_levels(ladder.levels, pairs);
-    ladder.version += changed;
-    return changed;
-}
 
 // Maps a double's bits onto an unsigned key whose order is the numeric order,
 // with -0.0 just below 0.0. Prices are unique by bits, so the order is total
@@ -55,9 +31,6 @@ std::vector<PricePair> sorted(const PriceLevels& levels, bool descending) {
 }
 
 }  // namespace
-
-bool apply_price_pairs(PriceLadder& ladder, PricePairs pairs) { return apply_and_count(ladder, pairs); }
-bool apply_price_pairs(TradedLadder& ladder, PricePairs pairs) { return apply_and_count(ladder, pairs); }
 
 std::vector<PricePair> sorted_levels(const PriceLadder& ladder) { return sorted(ladder.levels, ladder.descending); }
 std::vector<PricePair> sorted_levels(const TradedLadder& ladder) { return sorted(ladder.levels, false); }

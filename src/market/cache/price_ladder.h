@@ -2,20 +2,14 @@
 // price (so 0.0 and -0.0 are two levels), updated by [price, size] deltas.
 #pragma once
 
-#include <bit>
+#include <concepts>
 #include <cstdint>
 #include <vector>
 
-#include <absl/container/flat_hash_map.h>
-
 #include "market/cache/market_change_record.h"
+#include "market/cache/price_levels.h"
 
 namespace quorvane::cache {
-
-// price bits -> size; never holds a size of 0.
-using PriceLevels = absl::flat_hash_map<std::uint64_t, double>;
-
-inline std::uint64_t price_key(double price) { return std::bit_cast<std::uint64_t>(price); }
 
 // "atb", "atl", "spb", "spl": read out in the direction fixed at creation.
 struct PriceLadder {
@@ -33,9 +27,17 @@ struct TradedLadder {
 };
 
 // Applies the pairs in order (size 0 removes the level, any other size sets
-// it) and raises the ladder's version once if any pair changed it.
-bool apply_price_pairs(PriceLadder& ladder, PricePairs pairs);
-bool apply_price_pairs(TradedLadder& ladder, PricePairs pairs);
+// it) and raises the ladder's version once if any pair changed it. Inline,
+// as it runs for every ladder of every runner change.
+template <class Ladder>
+    requires std::same_as<Ladder, PriceLadder> || std::same_as<Ladder, TradedLadder>
+bool apply_price_pairs(Ladder& ladder, PricePairs pairs) {
+    bool changed = false;
+    for (const auto& [price, size] : pairs)
+        changed |= size != 0.0 ? ladder.levels.set(price_key(price), size) : ladder.levels.erase(price_key(price));
+    ladder.version += changed;
+    return changed;
+}
 
 // Every level, ordered by price.
 std::vector<PricePair> sorted_levels(const PriceLadder& ladder);

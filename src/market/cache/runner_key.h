@@ -12,6 +12,7 @@ namespace quorvane::cache {
 // handicap × 100, rounded half away from zero, saturated to the int64 range.
 // NaN has no sensible key; it maps to 0 rather than to an undefined cast.
 inline std::int64_t handicap_key(double handicap) {
+    if (handicap == 0.0) return 0;  // nearly every runner; spares the call to round
     const double hundredths = std::round(handicap * 100.0);
     if (std::isnan(hundredths)) return 0;
     constexpr double two_to_63 = 9223372036854775808.0;
