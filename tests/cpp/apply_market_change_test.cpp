@@ -399,6 +399,34 @@ TEST(ApplyMarketChangeTest, ImageWithoutDefinitionOnlyEmptiesTheTable) {
     EXPECT_EQ(state.number_of_active_runners, 0);
 }
 
+// The book keeps its runner order while this counter holds, so it must move
+// on every record that joins or leaves the table, and only then.
+TEST(ApplyMarketChangeTest, TableVersionMovesWhenRecordsJoinOrLeave) {
+    MarketState state("1.1");
+    struct Step {
+        MarketChangeRecord change;
+        std::uint64_t expected_version;
+    };
+    MarketChangeRecord image = with_runner_changes({runner_change(1)});
+    image.image = true;
+    MarketChangeRecord empty_image = market_change();
+    empty_image.image = true;
+    RunnerChangeRecord price = runner_change(2);
+    price.last_price_traded = 3.5;
+    std::vector<Step> steps;
+    steps.push_back({with_definition({definition_runner(1), definition_runner(2)}), 2});
+    steps.push_back({with_runner_changes({price}), 2});       // known record
+    steps.push_back({with_definition({definition_runner(2)}), 2});
+    steps.push_back({with_runner_changes({runner_change(3, 0.5)}), 3});
+    steps.push_back({image, 5});                             // dropped, then one new
+    steps.push_back({empty_image, 6});
+    steps.push_back({empty_image, 6});                       // nothing left to drop
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        apply_market_change(state, steps[i].change, static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(state.runner_table_version, steps[i].expected_version) << "step " << i;
+    }
+}
+
 class SlotRelease : public ReleaseCounterTest {};
 
 TEST_F(SlotRelease, DroppedRecordsReleaseTheirObjects) {

@@ -1,7 +1,6 @@
 #include "market/book/build_market_book.h"
 
 #include <algorithm>
-#include <numeric>
 #include <utility>
 
 #include "market/book/exchange_prices.h"
@@ -76,30 +75,20 @@ PyRef market_definition(cache::MarketState& market) {
 
 }  // namespace
 
-std::span<cache::RunnerState* const> RunnerOrder::arrange(cache::RunnerTable& runners) {
-    // The same keys met in the same table order mean the same key set, so the
-    // last sort still holds; a rehash or any new or dropped record sorts again.
-    bool unchanged = runners.size() == table_keys_.size();
-    in_table_order_.clear();
-    for (auto& [key, record] : runners) {
-        unchanged = unchanged && table_keys_[in_table_order_.size()] == key;
-        in_table_order_.push_back(&record);
-    }
-    if (!unchanged) {
-        table_keys_.clear();
-        for (const auto& entry : runners) table_keys_.push_back(entry.first);
-        key_order_.resize(table_keys_.size());
-        std::iota(key_order_.begin(), key_order_.end(), 0u);
-        std::sort(key_order_.begin(), key_order_.end(),
-                  [&](std::uint32_t a, std::uint32_t b) { return table_keys_[a] < table_keys_[b]; });
-    }
-    in_key_order_.resize(key_order_.size());
-    for (std::size_t i = 0; i < key_order_.size(); ++i) in_key_order_[i] = in_table_order_[key_order_[i]];
+std::span<cache::RunnerState* const> RunnerOrder::arrange(cache::MarketState& market) {
+    if (table_version_ == market.runner_table_version) return in_key_order_;
+    std::vector<cache::RunnerTable::value_type*> entries;
+    entries.reserve(market.runners.size());
+    for (auto& entry : market.runners) entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
+    in_key_order_.clear();
+    for (auto* entry : entries) in_key_order_.push_back(&entry->second);
+    table_version_ = market.runner_table_version;
     return in_key_order_;
 }
 
 PyRef build_market_book(cache::MarketState& market, RunnerOrder& order) {
-    const auto records = order.arrange(market.runners);
+    const auto records = order.arrange(market);
     PyRef runners = binding::created(PyList_New(static_cast<Py_ssize_t>(records.size())));
     for (std::size_t i = 0; i < records.size(); ++i) {
         PyList_SET_ITEM(runners.get(), static_cast<Py_ssize_t>(i), runner_object(*records[i]).release());

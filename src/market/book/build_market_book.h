@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -12,16 +13,15 @@
 namespace quorvane::book {
 
 // The book's runner order, by (selection id, handicap key). It is kept
-// between steps and sorted again only when the table's keys changed.
+// between steps and made again only when records joined or left the table,
+// so a step does not walk the table.
 class RunnerOrder {
 public:
-    // The records of `runners` in key order, valid until the table changes.
-    std::span<cache::RunnerState* const> arrange(cache::RunnerTable& runners);
+    // The market's records in key order, valid until the table changes.
+    std::span<cache::RunnerState* const> arrange(cache::MarketState& market);
 
 private:
-    std::vector<cache::RunnerKey> table_keys_;  // the table's iteration order at the last sort
-    std::vector<std::uint32_t> key_order_;      // positions in that order, by key
-    std::vector<cache::RunnerState*> in_table_order_;
+    std::optional<std::uint64_t> table_version_;  // of the table the order was made from
     std::vector<cache::RunnerState*> in_key_order_;
 };
 

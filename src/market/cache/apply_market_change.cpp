@@ -65,6 +65,7 @@ public:
         const auto [entry, inserted] =
             state_.runners.try_emplace(RunnerKey::of(selection_id, handicap), selection_id, handicap);
         state_.number_of_active_runners += inserted;  // new records start "ACTIVE"
+        state_.runner_table_version += inserted;
         return entry->second;
     }
 
@@ -76,6 +77,7 @@ public:
     }
 
     void clear() {
+        state_.runner_table_version += !state_.runners.empty();
         state_.runners.clear();
         state_.number_of_active_runners = 0;
     }

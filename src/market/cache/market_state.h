@@ -65,6 +65,9 @@ struct MarketState {
 
     // Change it only through apply_market_change, which keeps the counts.
     RunnerTable runners;
+    // Raised whenever records join or leave the table; while it holds, the
+    // table's records stay where they are.
+    std::uint64_t runner_table_version = 0;
 
     // The definition object built last, stamped with its definition_version.
     ObjectSlot definition_object;
