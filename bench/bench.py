@@ -42,6 +42,7 @@ import json
 import os
 import platform
 import resource
+import signal
 import statistics
 import subprocess
 import sys
@@ -61,12 +62,17 @@ HELD_GOAL_RATIO = 1.5
 # quorvane / betfairlightweight, at most.
 GOAL_RATIO = {"replay_vs_dicts": 1 / 20, "replay_vs_objects": 1 / 100, "to_dict_vs_dicts": 1 / 5,
               "strategy_vs_objects": None}
+# The measures each ratio divides: quorvane's, betfairlightweight's.
+RATIO_PARTS = {"replay_vs_dicts": ("replay", "dicts"), "replay_vs_objects": ("replay", "objects"),
+               "to_dict_vs_dicts": ("to_dict", "dicts"),
+               "strategy_vs_objects": ("strategy", "objects_reading")}
 STEP_GOAL_US = {"unchanged": 0.3, "one runner atb": 1.5}
 STEP_RUNNERS = (10, 40, 200)
 
 # Small files load in about a millisecond: repeat them until the timings cover this long.
 MIN_TIMED_SECONDS = 0.5
 MAX_LOAD_RUNS = 500
+MAX_REPLAY_RUNS = 30
 
 
 def import_quorvane():
@@ -270,87 +276,172 @@ def load_section(quorvane, files: list[BenchFile], runs: int) -> list[dict]:
 
 
 # Replays. Every loop below is timed from the `iter_prices_file` call to the last book, with
-# the collector on, as a user's program runs; so is betfairlightweight's side.
+# the collector on, as a user's program runs; so is betfairlightweight's side. A loop that
+# runs past its cap is stopped (a timer signal, so that nothing is added to the loop itself)
+# and its time is extrapolated over the books it did not reach, marked "~" in the tables.
 
-def replay(quorvane, path: str) -> tuple[float, float, int]:
-    """Seconds of the load, seconds of loading and iterating every book, and the books."""
+class OverCap(Exception):
+    pass
+
+
+class Capped(contextlib.AbstractContextManager):
+    """Runs its body for at most `seconds`, then stops it; the stop is not an error."""
+
+    def __init__(self, seconds: float):
+        self.seconds, self.armed = seconds, False
+
+    def _stop(self, _signal, _frame):
+        if self.armed:
+            self.armed = False
+            raise OverCap
+
+    def __enter__(self):
+        self.previous = signal.signal(signal.SIGALRM, self._stop)
+        self.armed = True
+        signal.setitimer(signal.ITIMER_REAL, self.seconds)
+        return self
+
+    def __exit__(self, kind, _value, _traceback):
+        self.armed = False
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, self.previous)
+        return kind is OverCap
+
+
+def replay(quorvane, path: str, cap: Capped) -> tuple[float, float, int]:
+    """Seconds of the load, seconds of loading and iterating the books, and the books."""
+    books, loaded = 0, None
     started = time.perf_counter()
-    prices = quorvane.iter_prices_file(path)
-    loaded = time.perf_counter()
-    books = 0
-    for _book in prices:
-        books += 1
+    with cap:
+        prices = quorvane.iter_prices_file(path)
+        loaded = time.perf_counter()
+        for _book in prices:
+            books += 1
+    if loaded is None:
+        sys.exit(f"bench.py: {path} did not load within the cap of {cap.seconds} s")
     return loaded - started, time.perf_counter() - started, books
 
 
-def replay_to_dict(quorvane, path: str) -> float:
+def replay_to_dict(quorvane, path: str, cap: Capped) -> tuple[float, int]:
+    books = 0
     started = time.perf_counter()
-    for book in quorvane.iter_prices_file(path):
-        book.to_dict()
-    return time.perf_counter() - started
+    with cap:
+        for book in quorvane.iter_prices_file(path):
+            book.to_dict()
+            books += 1
+    return time.perf_counter() - started, books
 
 
-def replay_strategy(quorvane, path: str) -> float:
+def replay_strategy(quorvane, path: str, cap: Capped) -> tuple[float, int]:
     """A strategy's reads: the best back and lay price of every runner of every book."""
+    books = 0
     started = time.perf_counter()
-    for book in quorvane.iter_prices_file(path):
-        for runner in book.runners:
-            back, lay = runner.ex.available_to_back, runner.ex.available_to_lay
-            best_back = back[0].price if back else None
-            best_lay = lay[0].price if lay else None
-    return time.perf_counter() - started
+    with cap:
+        for book in quorvane.iter_prices_file(path):
+            for runner in book.runners:
+                back, lay = runner.ex.available_to_back, runner.ex.available_to_lay
+                best_back = back[0].price if back else None
+                best_lay = lay[0].price if lay else None
+            books += 1
+    return time.perf_counter() - started, books
 
 
-def median_or_none(values: list[float]) -> float | None:
-    return statistics.median(values) if values else None
+class Timings:
+    """The timings of one measure; those of stopped runs are extrapolated to every book."""
+
+    def __init__(self):
+        self.seconds, self.estimated = [], False
+
+    def add(self, seconds: float, books: int, total: int) -> None:
+        if 0 < books < total:
+            seconds, self.estimated = seconds * total / books, True
+        self.seconds.append(seconds)
+
+    def median(self) -> float | None:
+        return statistics.median(self.seconds) if self.seconds else None
+
+    def __len__(self):
+        return len(self.seconds)
 
 
 def ratio(ours: float, theirs: float | None) -> float | None:
     return ours / theirs if theirs else None
 
 
-def replay_section(quorvane, peers, files: list[BenchFile], runs: int, peer_runs: int,
-                   peer_seconds: float) -> list[dict]:
+def runs_within(runs: int, budget: float, first_run: float, first_replay: float) -> int:
+    """Runs for a file: at least `runs`, more while a short file's replays cover less than
+    MIN_TIMED_SECONDS, and no more than fit in the budget after the first (at least one)."""
+    wanted = max(runs, min(MAX_REPLAY_RUNS, int(MIN_TIMED_SECONDS / max(first_replay, 1e-9))))
+    return max(1, min(wanted, int(budget / max(first_run, 1e-9))))
+
+
+def our_run(quorvane, file: BenchFile, mine: dict, cap: float) -> float:
+    """One run of each of quorvane's measures; returns its seconds."""
+    started = time.perf_counter()
+    path = str(file.path)
+    gc.collect()
+    load, seconds, books = replay(quorvane, path, Capped(cap))
+    if not mine["books"]:
+        if books == 0 or seconds >= cap:
+            sys.exit(f"bench.py: {file.label}: the first full replay must finish within the cap")
+        mine["books"] = books
+    mine["load"].add(load, 1, 1)
+    mine["replay"].add(seconds, books, mine["books"])
+    for name, loop in (("to_dict", replay_to_dict), ("strategy", replay_strategy)):
+        gc.collect()
+        mine[name].add(*loop(quorvane, path, Capped(cap)), mine["books"])
+    return time.perf_counter() - started
+
+
+def peer_run(peers, path: str, theirs: dict, books: int, cap: float) -> float:
+    """One lightweight and one object-mode run of betfairlightweight; returns its seconds."""
+    started = time.perf_counter()
+    gc.collect()
+    seconds, done = peers.replay_dicts(path, Capped(cap))
+    theirs["books"] = max(theirs["books"], done)
+    # A stopped run is extrapolated to quorvane's book count, the one total known.
+    theirs["dicts"].add(seconds, done, books)
+    gc.collect()
+    seconds, reading, done = peers.replay_objects(path, Capped(cap))
+    theirs["objects"].add(seconds - reading, done, books)
+    theirs["objects_reading"].add(seconds, done, books)
+    return time.perf_counter() - started
+
+
+def replay_section(quorvane, peers, files: list[BenchFile], options: argparse.Namespace) -> list[dict]:
     groups: dict[str, list[BenchFile]] = {}
     for file in files:
         groups.setdefault(file.content, []).append(file)
     rows = []
     for group in groups.values():
-        ours = {file.label: {"load": [], "replay": [], "to_dict": [], "strategy": [], "books": 0}
+        ours = {file.label: {"books": 0, **{key: Timings() for key in ("load", "replay", "to_dict", "strategy")}}
                 for file in group}
-        theirs = {"dicts": [], "objects": [], "objects_reading": [], "books": 0}
-        planned = peer_runs if peers else 0
+        theirs = {"books": 0, **{key: Timings() for key in ("dicts", "objects", "objects_reading")}}
+        planned = {file.label: options.runs for file in group}
+        peer_planned = options.peer_runs if peers else 0
         plain = min(group, key=lambda file: file.kind != "plain").path
         with peers.plain_text(str(plain)) if peers else contextlib.nullcontext() as peer_path:
-            for run in range(max(runs, planned)):
+            run = 0
+            while run < max(peer_planned, *planned.values()):
                 for file in group:
-                    note(f"replay: {file.label}, run {run + 1}")
+                    if run >= planned[file.label]:
+                        continue
+                    note(f"replay: {file.label}, run {run + 1} of {planned[file.label]}")
                     mine = ours[file.label]
-                    gc.collect()
-                    load, seconds, mine["books"] = replay(quorvane, str(file.path))
-                    mine["load"].append(load)
-                    mine["replay"].append(seconds)
-                    gc.collect()
-                    mine["to_dict"].append(replay_to_dict(quorvane, str(file.path)))
-                    gc.collect()
-                    mine["strategy"].append(replay_strategy(quorvane, str(file.path)))
-                if run >= planned:
-                    continue
-                note(f"replay: betfairlightweight on {group[0].label}, run {run + 1} of {planned}")
-                gc.collect()
-                seconds, theirs["books"] = peers.replay_dicts(peer_path)
-                theirs["dicts"].append(seconds)
-                gc.collect()
-                seconds, reading, _ = peers.replay_objects(peer_path)
-                theirs["objects"].append(seconds - reading)
-                theirs["objects_reading"].append(seconds)
-                if run == 0:
-                    spent = theirs["dicts"][0] + theirs["objects_reading"][0]
-                    planned = max(1, min(planned, int(peer_seconds // max(spent, 1e-9))))
-        peer = {key: median_or_none(theirs[key]) for key in ("dicts", "objects", "objects_reading")}
+                    spent = our_run(quorvane, file, mine, options.cap)
+                    if run == 0:
+                        planned[file.label] = runs_within(options.runs, options.seconds, spent,
+                                                          mine["replay"].seconds[0])
+                if run < peer_planned:
+                    note(f"replay: betfairlightweight on {group[0].label}, run {run + 1} of {peer_planned}")
+                    spent = peer_run(peers, peer_path, theirs, ours[group[0].label]["books"], options.peer_cap)
+                    if run == 0:
+                        peer_planned = max(1, min(peer_planned, int(options.peer_seconds / spent)))
+                run += 1
+        peer = {key: theirs[key].median() for key in ("dicts", "objects", "objects_reading")}
         for file in group:
             mine = ours[file.label]
-            figures = {key: statistics.median(mine[key]) for key in ("load", "replay", "to_dict", "strategy")}
+            figures = {key: mine[key].median() for key in ("load", "replay", "to_dict", "strategy")}
             rows.append({
                 "file": file.label, "kind": file.kind, "uncompressed_bytes": file.size,
                 "books": mine["books"], "runs": len(mine["replay"]),
@@ -360,12 +451,10 @@ def replay_section(quorvane, peers, files: list[BenchFile], runs: int, peer_runs
                 "peer_books": theirs["books"], "peer_runs": len(theirs["dicts"]),
                 "peer_dicts_seconds": peer["dicts"], "peer_objects_seconds": peer["objects"],
                 "peer_objects_reading_seconds": peer["objects_reading"],
-                "ratios": {
-                    "replay_vs_dicts": ratio(figures["replay"], peer["dicts"]),
-                    "replay_vs_objects": ratio(figures["replay"], peer["objects"]),
-                    "to_dict_vs_dicts": ratio(figures["to_dict"], peer["dicts"]),
-                    "strategy_vs_objects": ratio(figures["strategy"], peer["objects_reading"]),
-                },
+                "estimated": sorted(key for key, timings in (*mine.items(), *theirs.items())
+                                    if isinstance(timings, Timings) and timings.estimated),
+                "ratios": {name: ratio(figures[mine_key], peer[their_key])
+                           for name, (mine_key, their_key) in RATIO_PARTS.items()},
                 "goal_ratios": GOAL_RATIO})
     order = {file.label: index for index, file in enumerate(files)}
     return sorted(rows, key=lambda row: order[row["file"]])
@@ -468,15 +557,15 @@ def verdict(ok: bool) -> str:
     return "ok" if ok else "MISS"
 
 
-def ratio_cell(value: float | None, goal: float | None) -> str:
+def ratio_cell(value: float | None, goal: float | None, estimated: bool) -> str:
     if value is None:
         return "-"
-    text = f"{value:.3f} ({1 / value:.0f}x)" if value < 1 else f"{value:.2f}"
+    text = ("~" if estimated else "") + (f"{value:.3f} ({1 / value:.0f}x)" if value < 1 else f"{value:.2f}")
     return text if goal is None else f"{text} {verdict(value <= goal)}"
 
 
-def ms(seconds: float | None) -> str:
-    return "-" if seconds is None else f"{seconds * 1e3:,.1f}"
+def ms(seconds: float | None, estimated: bool = False) -> str:
+    return "-" if seconds is None else ("~" if estimated else "") + f"{seconds * 1e3:,.1f}"
 
 
 def render(results: dict) -> str:
@@ -509,13 +598,16 @@ def render(results: dict) -> str:
             "Wall times from the `iter_prices_file` call to the last book, median of \"runs\":"
             " replay iterates every book, to_dict calls `book.to_dict()` on every book, strategy"
             " reads the best back and lay price of every runner of every book (load and iterate"
-            " are the replay's two parts).", ""]
+            " are the replay's two parts). A \"~\" marks a figure extrapolated from a run stopped at"
+            " its cap.", ""]
     out.append(table(
         ["file", "books", "runs", "load ms", "iterate ms", "us/book", "replay ms", "to_dict ms",
          "strategy ms"],
-        [[r["file"], f"{r['books']:,}", str(r["runs"]), ms(r["load_seconds"]), ms(r["iterate_seconds"]),
-          f"{r['iterate_seconds'] / max(r['books'], 1) * 1e6:.2f}", ms(r["replay_seconds"]),
-          ms(r["to_dict_seconds"]), ms(r["strategy_seconds"])] for r in replays]))
+        [[r["file"], f"{r['books']:,}", str(r["runs"]), ms(r["load_seconds"]),
+          ms(r["iterate_seconds"], "replay" in r["estimated"]),
+          f"{r['iterate_seconds'] / max(r['books'], 1) * 1e6:.2f}",
+          *(ms(r[f"{key}_seconds"], key in r["estimated"]) for key in ("replay", "to_dict", "strategy"))]
+         for r in replays]))
 
     if any(r["peer_runs"] for r in replays):
         goals = results["goal_ratios"]
@@ -531,9 +623,10 @@ def render(results: dict) -> str:
         out.append(table(
             ["file", "books", "peer runs", "dicts ms", "objects ms", "objects+reads ms", "replay/dicts",
              "replay/objects", "to_dict/dicts", "strategy/objects+reads"],
-            [[r["file"], f"{r['peer_books']:,}", str(r["peer_runs"]), ms(r["peer_dicts_seconds"]),
-              ms(r["peer_objects_seconds"]), ms(r["peer_objects_reading_seconds"]),
-              *(ratio_cell(r["ratios"][key], goals[key]) for key in goals)]
+            [[r["file"], f"{r['peer_books']:,}", str(r["peer_runs"]),
+              *(ms(r[f"peer_{key}_seconds"], key in r["estimated"]) for key in ("dicts", "objects", "objects_reading")),
+              *(ratio_cell(r["ratios"][key], goals[key], not set(r["estimated"]).isdisjoint(RATIO_PARTS[key]))
+                for key in goals)]
              for r in replays if r["peer_runs"]]))
 
     steps = results["step"]
@@ -560,9 +653,16 @@ def main() -> int:
     parser.add_argument("--runs", type=int, help="timed runs per file and measure (default 5, quick 3)")
     parser.add_argument("--peer-runs", type=int,
                         help="betfairlightweight's runs per file, at most (default 5, quick 3)")
+    parser.add_argument("--seconds", type=float, default=60.0,
+                        help="quorvane's time budget per file: after the first run, the runs that"
+                             " fit (at least one; default 60)")
     parser.add_argument("--peer-seconds", type=float, default=100.0,
-                        help="betfairlightweight's time budget per file: after its first run, the"
-                             " runs that fit (at least one; default 100)")
+                        help="betfairlightweight's time budget per file, likewise (default 100)")
+    parser.add_argument("--cap", type=float, default=60.0,
+                        help="seconds after which one of quorvane's timed loops is stopped and its"
+                             " time extrapolated (default 60)")
+    parser.add_argument("--peer-cap", type=float, default=900.0,
+                        help="the same for one of betfairlightweight's replays (default 900)")
     parser.add_argument("--no-peer", action="store_true", help="leave betfairlightweight out")
     parser.add_argument("--sizes", help="generated files, comma-separated; empty for none"
                                         " (default small,medium,large, quick small)")
@@ -583,15 +683,15 @@ def main() -> int:
         sys.stdout.write(render(json.loads(args.render.read_text())))
         return 0
     quick = args.quick
-    runs = args.runs or (3 if quick else 5)
-    peer_runs = args.peer_runs or (3 if quick else 5)
+    args.runs = runs = args.runs or (3 if quick else 5)
+    args.peer_runs = peer_runs = args.peer_runs or (3 if quick else 5)
     step_messages = args.step_messages or (50_000 if quick else 200_000)
     sizes_text = args.sizes if args.sizes is not None else "small" if quick else ",".join(SIZES)
     sizes = [size for size in sizes_text.split(",") if size]
     if unknown := set(sizes) - set(SIZES):
         parser.error(f"unknown sizes: {', '.join(sorted(unknown))} (choose from {', '.join(SIZES)})")
-    if min(runs, peer_runs, step_messages) < 1:
-        parser.error("--runs, --peer-runs and --step-messages take a positive number")
+    if min(runs, peer_runs, step_messages) < 1 or min(args.seconds, args.peer_seconds, args.cap, args.peer_cap) <= 0:
+        parser.error("counts, budgets and caps take a positive number")
 
     quorvane = import_quorvane()
     peers = None if args.no_peer else import_peers()
@@ -599,11 +699,12 @@ def main() -> int:
     info = machine()
     files = bench_files(args.files or [], sizes)
     load_rows = load_section(quorvane, files, runs)
-    replay_rows = replay_section(quorvane, peers, files, runs, peer_runs, args.peer_seconds)
+    replay_rows = replay_section(quorvane, peers, files, args)
     step_rows = step_section(quorvane, runs, step_messages)
     results = {
         "time": stamp.isoformat(timespec="seconds"), "machine": info, "versions": versions(peers),
-        "options": {"runs": runs, "peer_runs": peer_runs, "peer_seconds": args.peer_seconds,
+        "options": {"runs": runs, "peer_runs": peer_runs, "seconds": args.seconds,
+                    "peer_seconds": args.peer_seconds, "cap": args.cap, "peer_cap": args.peer_cap,
                     "sizes": sizes, "step_messages": step_messages, "quick": quick},
         "goal_ratios": GOAL_RATIO, "load": load_rows, "replay": replay_rows, "step": step_rows,
         "seconds": (datetime.datetime.now(datetime.timezone.utc) - stamp).total_seconds()}
