@@ -37,34 +37,36 @@ def generator(path, lightweight):
     return stream.get_generator()
 
 
-def replay_dicts(path, within=contextlib.nullcontext()):
+def every(market_books):
+    return market_books
+
+
+def replay_dicts(path, within=every):
     """Wall seconds of a lightweight replay of a plain-text recording, and its books.
-    The replay runs inside the context manager `within`, which may stop it early: the
-    books then say how far it came."""
+    The replay iterates `within(generator)`, which may stop it early: the books then say
+    how far it came."""
     books = 0
     started = time.perf_counter()
-    with within:
-        for market_books in generator(path, lightweight=True)():
-            books += len(market_books)
+    for market_books in within(generator(path, lightweight=True)()):
+        books += len(market_books)
     return time.perf_counter() - started, books
 
 
-def replay_objects(path, within=contextlib.nullcontext()):
+def replay_objects(path, within=every):
     """Wall seconds of an object-mode replay that reads every runner's best back and lay
     price of every book, the seconds of it spent on those reads, and the books; `within`
     as for replay_dicts."""
     reading, books = 0.0, 0
     started = time.perf_counter()
-    with within:
-        for market_books in generator(path, lightweight=False)():
-            read_started = time.perf_counter()
-            for book in market_books:
-                for runner in book.runners:
-                    back, lay = runner.ex.available_to_back, runner.ex.available_to_lay
-                    best_back = back[0].price if back else None
-                    best_lay = lay[0].price if lay else None
-            reading += time.perf_counter() - read_started
-            books += len(market_books)
+    for market_books in within(generator(path, lightweight=False)()):
+        read_started = time.perf_counter()
+        for book in market_books:
+            for runner in book.runners:
+                back, lay = runner.ex.available_to_back, runner.ex.available_to_lay
+                best_back = back[0].price if back else None
+                best_lay = lay[0].price if lay else None
+        reading += time.perf_counter() - read_started
+        books += len(market_books)
     return time.perf_counter() - started, reading, books
 
 

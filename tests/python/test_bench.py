@@ -33,7 +33,7 @@ ROW_KEYS = {
     "replay": {"file", "kind", "uncompressed_bytes", "books", "runs", "load_seconds", "replay_seconds",
                "iterate_seconds", "to_dict_seconds", "strategy_seconds", "peer_books", "peer_runs",
                "peer_dicts_seconds", "peer_objects_seconds", "peer_objects_reading_seconds",
-               "estimated", "ratios", "goal_ratios"},
+               "samples", "estimated", "ratios", "goal_ratios"},
     "step": {"step", "runners", "steps", "runs", "median_seconds", "us_per_step", "goal_us_per_step"},
 }
 
@@ -84,6 +84,8 @@ def test_figures_describe_the_files(sample_run):
     # The two files hold the same stream, so betfairlightweight replays it once for both.
     assert replays[0]["peer_dicts_seconds"] == replays[1]["peer_dicts_seconds"]
     assert all(row["peer_books"] > 0 and row["peer_runs"] == 1 for row in replays)
+    for row in replays:
+        assert len(row["samples"]["replay"]) == row["runs"] and len(row["samples"]["dicts"]) == 1
     assert {(row["step"], row["runners"]) for row in result["step"]} == {
         (step, runners) for step in bench.STEP_GOAL_US for runners in bench.STEP_RUNNERS}
     assert all(row["steps"] == 301 for row in result["step"])
@@ -114,23 +116,27 @@ def test_compressed_copies_share_the_content(tmp_path, suffix, compress):
         assert Path(text).read_bytes() == SAMPLE.read_bytes()
 
 
-def test_capped_loop_stops_and_is_extrapolated():
-    done = 0
-    started = time.perf_counter()
-    with bench.Capped(0.05):
-        while time.perf_counter() - started < 10:
-            done += 1
-    assert time.perf_counter() - started < 5 and done > 0
+@pytest.mark.parametrize("items", [0, 1, 1023, 1024, 1025, 5000])
+def test_capped_gives_every_item_within_the_cap(items):
+    assert list(bench.capped(range(items), 60)) == list(range(items))
+
+
+def slow_start(items, seconds):
+    for item in range(items):
+        if item == 0:
+            time.sleep(seconds)
+        yield item
+
+
+@pytest.mark.parametrize("cap, given", [(0, 0), (0.01, bench.CAP_CHECK_BOOKS)])
+def test_capped_stops_at_a_check_past_the_cap(cap, given):
+    assert list(bench.capped(slow_start(5000, 0.05), cap)) == list(range(given))
+
+
+def test_stopped_runs_are_extrapolated():
     timings = bench.Timings()
-    timings.add(1.0, 25, 100)
+    assert timings.median() is None
     timings.add(3.0, 100, 100)
-    assert timings.estimated and timings.seconds == [4.0, 3.0]
-
-
-def test_uncapped_body_and_other_errors_pass_through():
-    with bench.Capped(5):
-        pass
-    with pytest.raises(KeyError):
-        with bench.Capped(5):
-            raise KeyError("not the cap")
-    assert bench.Timings().median() is None
+    assert not timings.estimated
+    timings.add(1.0, 25, 100)
+    assert timings.estimated and timings.seconds == [3.0, 4.0] and timings.median() == 3.5
