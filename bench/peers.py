@@ -1,77 +1,111 @@
 """Timings of betfairlightweight's historical replay, the peer quorvane is measured against.
 
-    python bench/peers.py FILE...
+    python bench/peers.py [--runs 3] FILE...
 
-`time_replay(path, lightweight)` replays a recording as a user of
-betfairlightweight would (a fresh client, listener and historical generator
-stream per replay) and returns the best wall time over `repeat` runs, with
-every book it yields consumed: dicts when `lightweight` is true, MarketBook
-objects otherwise. betfairlightweight reads text only, so a gzip recording
-is decompressed once, before any timing.
+A replay runs as a user of betfairlightweight writes it: a fresh client, listener and
+historical generator stream, and every book it yields consumed. `replay_dicts` is its
+lightweight mode (dicts). `replay_objects` is its object mode (MarketBook objects) with a
+strategy's reads on every book, the best back and lay price of every runner; the reads are
+timed apart, so one run gives both the replay alone and the replay with the reads.
+
+betfairlightweight reads text only: `plain_text` hands it a gzip or bzip2 recording
+decompressed into a temporary file, and the timings exclude that decompression.
 """
 
+import argparse
+import bz2
 import contextlib
 import gzip
 import os
 import shutil
+import statistics
 import sys
 import tempfile
 import time
 
 import betfairlightweight
 
+DECOMPRESSORS = {"gz": gzip.open, "gzip": gzip.open, "bz2": bz2.open}
 
-def replay(path, lightweight):
-    """Replays a plain-text recording; returns the number of market books yielded."""
+
+def generator(path, lightweight):
     client = betfairlightweight.APIClient("username", "password", app_key="appkey")
     listener = betfairlightweight.StreamListener(max_latency=None, lightweight=lightweight,
                                                  update_clk=False)
     stream = client.streaming.create_historical_generator_stream(file_path=path,
                                                                  listener=listener)
-    return sum(len(books) for books in stream.get_generator()())
+    return stream.get_generator()
+
+
+def every(market_books):
+    return market_books
+
+
+def replay_dicts(path, within=every):
+    """Wall seconds of a lightweight replay of a plain-text recording, and its books.
+    The replay iterates `within(generator)`, which may stop it early: the books then say
+    how far it came."""
+    books = 0
+    started = time.perf_counter()
+    for market_books in within(generator(path, lightweight=True)()):
+        books += len(market_books)
+    return time.perf_counter() - started, books
+
+
+def replay_objects(path, within=every):
+    """Wall seconds of an object-mode replay that reads every runner's best back and lay
+    price of every book, the seconds of it spent on those reads, and the books; `within`
+    as for replay_dicts."""
+    reading, books = 0.0, 0
+    started = time.perf_counter()
+    for market_books in within(generator(path, lightweight=False)()):
+        read_started = time.perf_counter()
+        for book in market_books:
+            for runner in book.runners:
+                back, lay = runner.ex.available_to_back, runner.ex.available_to_lay
+                best_back = back[0].price if back else None
+                best_lay = lay[0].price if lay else None
+        reading += time.perf_counter() - read_started
+        books += len(market_books)
+    return time.perf_counter() - started, reading, books
+
+
+def is_compressed(path):
+    name = os.path.basename(path)
+    return name.rfind(".") > 0 and name.rpartition(".")[2] in DECOMPRESSORS
 
 
 @contextlib.contextmanager
 def plain_text(path):
     """The recording as a plain-text file betfairlightweight can open."""
-    name = os.path.basename(path)
-    if not (name.rfind(".") > 0 and name.rpartition(".")[2] in ("gz", "gzip")):
+    if not is_compressed(path):
         yield path
         return
     with tempfile.TemporaryDirectory() as folder:
         plain = os.path.join(folder, "recording")
-        with gzip.open(path, "rb") as source, open(plain, "wb") as target:
-            shutil.copyfileobj(source, target)
+        with DECOMPRESSORS[path.rpartition(".")[2]](path, "rb") as source, \
+                open(plain, "wb") as target:
+            shutil.copyfileobj(source, target, 1 << 20)
         yield plain
 
 
-def time_replay(path, lightweight, repeat=5):
-    """Best wall time in seconds of `repeat` replays, and the books of one replay."""
-    with plain_text(path) as plain:
-        best, books = float("inf"), 0
-        for _ in range(repeat):
-            start = time.perf_counter()
-            books = replay(plain, lightweight)
-            best = min(best, time.perf_counter() - start)
-    return best, books
-
-
-def time_lightweight(path, repeat=5):
-    return time_replay(path, lightweight=True, repeat=repeat)
-
-
-def time_objects(path, repeat=5):
-    return time_replay(path, lightweight=False, repeat=repeat)
-
-
-def main(paths):
-    print(f"betfairlightweight {betfairlightweight.__version__}, best of 5")
-    for path in paths:
-        for mode, timer in (("dicts", time_lightweight), ("objects", time_objects)):
-            seconds, books = timer(path)
-            print(f"{path}: {mode:7} {seconds * 1e3:8.2f} ms, {books} books, "
-                  f"{seconds / books * 1e6:7.1f} us/book")
+def main():
+    parser = argparse.ArgumentParser(description="betfairlightweight's replay timings")
+    parser.add_argument("--runs", type=int, default=3, help="replays per file and mode (default 3)")
+    parser.add_argument("files", nargs="+")
+    args = parser.parse_args()
+    print(f"betfairlightweight {betfairlightweight.__version__}, median of {args.runs}")
+    for path in args.files:
+        with plain_text(path) as plain:
+            dicts = [replay_dicts(plain) for _ in range(args.runs)]
+            objects = [replay_objects(plain) for _ in range(args.runs)]
+        books = dicts[0][1]
+        for mode, seconds in (("dicts", statistics.median(s for s, _ in dicts)),
+                              ("objects", statistics.median(s - r for s, r, _ in objects)),
+                              ("objects+reads", statistics.median(s for s, _, _ in objects))):
+            print(f"{path}: {mode:13} {seconds * 1e3:10.2f} ms, {books} books, "
+                  f"{seconds / max(books, 1) * 1e6:7.1f} us/book")
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    sys.exit(main())
