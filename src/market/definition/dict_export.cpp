@@ -1,6 +1,7 @@
 #include "market/definition/dict_export.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,8 +24,13 @@
 namespace quorvane::definition {
 namespace {
 
-using binding::check;
 using binding::PyRef;
+
+// binding::check, inlined: it runs for every object of the tree.
+PyRef check(PyObject* new_reference) {
+    if (!new_reference) [[unlikely]] binding::throw_pending_error();
+    return PyRef::steal(new_reference);
+}
 
 PyObject* intern(const char* text) {
     // Kept for the process: every call reuses the same key objects, whose
@@ -126,10 +132,33 @@ PyRef value(const cache::SpValue& sp) {
     return PyRef::borrow(Py_None);
 }
 
-// Fills one dict; keys go in in the order of the calls.
+// A dict of fixed keys, in order, with None values. Copying it clones its
+// keys table in one go, which for the dicts of nine keys and more costs less
+// than inserting them one by one and resizing on the way; smaller dicts are
+// cheaper filled from empty. Kept for the process like the keys: a PyRef
+// here would be released by the static destructors after the interpreter
+// is gone.
+class DictTemplate {
+public:
+    explicit DictTemplate(std::initializer_list<PyObject*> keys) {
+        PyRef dict = check(PyDict_New());
+        for (PyObject* key : keys) {
+            if (PyDict_SetItem(dict.get(), key, Py_None) < 0) binding::throw_pending_error();
+        }
+        dict_ = dict.release();
+    }
+    PyRef copy() const { return check(PyDict_Copy(dict_)); }
+
+private:
+    PyObject* dict_;
+};
+
+// Fills one dict; keys go in in the order of the calls, or stay in the
+// template's order, each given its value by a later call.
 class Dict {
 public:
     Dict() : dict_(check(PyDict_New())) {}
+    explicit Dict(const DictTemplate& keys) : dict_(keys.copy()) {}
 
     void set(PyObject* key, PyObject* object) {
         if (PyDict_SetItem(dict_.get(), key, object) < 0) binding::throw_pending_error();
@@ -149,6 +178,31 @@ public:
 private:
     PyRef dict_;
 };
+
+struct Templates {
+    explicit Templates(const Keys& k)
+        : book{k.market_id, k.status, k.bet_delay, k.bsp_reconciled, k.complete, k.cross_matching,
+               k.inplay, k.number_of_active_runners, k.number_of_runners, k.number_of_winners,
+               k.runners_voidable, k.total_matched, k.version, k.last_match_time, k.publish_time,
+               k.runners},
+          runner{k.selection_id, k.handicap, k.status, k.adjustment_factor, k.last_price_traded,
+                 k.total_matched, k.removal_date, k.ex, k.sp},
+          definition{k.bet_delay, k.betting_type, k.bsp_market, k.bsp_reconciled, k.complete,
+                     k.country_code, k.cross_matching, k.discount_allowed, k.event_id, k.event_name,
+                     k.event_type_id, k.in_play, k.market_base_rate, k.market_time, k.market_type,
+                     k.name, k.number_of_active_runners, k.number_of_winners, k.open_date,
+                     k.persistence_enabled, k.regulators, k.runners, k.runners_voidable, k.status,
+                     k.suspend_time, k.timezone, k.turn_in_play_enabled, k.venue, k.version} {}
+
+    DictTemplate book;  // "marketDefinition" goes in after them when present
+    DictTemplate runner;
+    DictTemplate definition;
+};
+
+const Templates& templates() {
+    static const Templates made(keys());
+    return made;
+}
 
 [[noreturn]] void conversion_error(PyObject* object, std::string_view target) {
     binding::throw_error(PyExc_TypeError, binding::conversion_message(object, target));
@@ -211,7 +265,7 @@ PyRef starting_price_dict(const Keys& k, const book::StartingPrices& sp) {
 }
 
 PyRef runner_dict(const Keys& k, const book::Runner& runner, PyTypeObject* level_type) {
-    Dict dict;
+    Dict dict(templates().runner);
     dict.put(k.selection_id, runner.selection_id);
     dict.put(k.handicap, runner.handicap);
     dict.set(k.status, runner.status);  // the runner's own str: it never changes
@@ -248,7 +302,7 @@ PyRef text_list(const std::vector<std::string>& texts) {
 
 // Keys in alphabetical order.
 PyRef definition_dict(const Keys& k, const MarketDefinition& definition) {
-    Dict dict;
+    Dict dict(templates().definition);
     dict.put(k.bet_delay, definition.bet_delay);
     dict.put(k.betting_type, definition.betting_type);
     dict.put(k.bsp_market, definition.bsp_market);
@@ -288,7 +342,7 @@ PyRef definition_dict(const Keys& k, const MarketDefinition& definition) {
 PyRef book_dict(const book::MarketBook& book) {
     const Keys& k = keys();
     PyTypeObject* level_type = book::price_size_type();
-    Dict dict;
+    Dict dict(templates().book);
     dict.put(k.market_id, book.market_id);
     dict.put(k.status, book.status);
     dict.put(k.bet_delay, book.bet_delay);
