@@ -11,6 +11,7 @@
 #include "binding/module.h"
 #include "binding/py_ref.h"
 #include "market/book/exchange_prices.h"
+#include "market/book/ladder_snapshot.h"
 #include "market/book/market_book.h"
 #include "market/book/price_size.h"
 #include "market/book/runner.h"
@@ -145,6 +146,7 @@ PyObject* create_module() {
     PyRef module = binding::check(PyModule_Create2(&module_def, 1013));
     register_function(module.get());
     for (TypeGetter type : registered_classes) binding::add_class(module.get(), type());
+    book::ladder_snapshot_type();  // internal: made now so that no step fails for it
     cache::ObjectSlot::set_release_hook(&release_python_object);
     module_object = module.copy().release();
     return module.release();

@@ -130,12 +130,20 @@ def reachable(book):
 
 
 def count_holders(objects):
-    """How many times each object is held by the others."""
+    """How many times each object is held by the others. A ladder list is
+    held once: by the ladder snapshot that every ExchangePrices showing that
+    list shares."""
     held = {id(o): 0 for o in objects}
+    ladder_lists = set()
     for holder in objects:
         for value in stored_values(holder):
-            if id(value) in held:
-                held[id(value)] += 1
+            if id(value) not in held:
+                continue
+            if isinstance(holder, quorvane.ExchangePrices):
+                if id(value) in ladder_lists:
+                    continue
+                ladder_lists.add(id(value))
+            held[id(value)] += 1
     return held
 
 

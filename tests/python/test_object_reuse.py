@@ -5,6 +5,7 @@ import json
 import pytest
 
 import quorvane
+from book_snapshot import snapshot
 from streams import books, change, generate, message, one_per_change
 
 DEFINITION = {"status": "OPEN", "runners": [{"id": 1, "sortPriority": 1}, {"id": 2, "sortPriority": 2}]}
@@ -59,6 +60,26 @@ def test_runner_change_rebuilds_that_runner_and_only_changed_ladders(tmp_path, r
     for old_list, new_list, is_new in zip(ladders(old), ladders(new), new_ladders, strict=True):
         assert (new_list is not old_list) == is_new
     assert second.runners[1] is first.runners[1]
+
+
+@pytest.mark.parametrize("read_later_book_first", [False, True])
+def test_shared_ladder_lists_are_one_object_whichever_book_reads_first(tmp_path, read_later_book_first):
+    first, second, third = one_per_change(
+        tmp_path, OPENING, change(rc=[{"id": 1, "ltp": 2.2}]), change(rc=[{"id": 1, "ltp": 2.4}])
+    )
+    order = [third, first, second] if read_later_book_first else [first, second, third]
+    seen = [ladders(book.runners[0]) for book in order]
+    for lists in seen[1:]:
+        for shared, again in zip(seen[0], lists, strict=True):
+            assert again is shared
+    assert levels(seen[0][0]) == [(2.0, 10), (1.9, 5)]
+
+
+def test_ladders_read_long_after_their_step_show_that_step(tmp_path):
+    path = generate(tmp_path, runners=8, messages=300)
+    read_at_each_step = [snapshot(book) for book in quorvane.iter_prices_file(path)]
+    kept_unread = list(quorvane.iter_prices_file(path))
+    assert [snapshot(book) for book in reversed(kept_unread)] == read_at_each_step[::-1]
 
 
 def test_repeated_values_rebuild_nothing(tmp_path):

@@ -308,11 +308,14 @@ def test_foreign_objects_in_book_lists(tmp_path, spoil, message_text):
     assert str(raised.value) == message_text
 
 
-def test_a_changed_ladder_list_shows_in_the_later_books_that_share_it(tmp_path):
-    book, later = one_per_change(tmp_path, LADDERS, change(tv=3.0))
-    assert later.runners[0].ex is book.runners[0].ex
+@pytest.mark.parametrize("later_change", [change(tv=3.0), change(rc=[{"id": 5, "ltp": 2.4}])],
+                         ids=["same runner", "rebuilt runner"])
+def test_a_changed_ladder_list_shows_in_the_later_books_that_share_it(tmp_path, later_change):
+    book, later = one_per_change(tmp_path, LADDERS, later_change)
     book.runners.append(1)  # the runner list is the book's own
     assert len(later.to_dict()["runners"]) == 1
-    book.runners[0].ex.available_to_back.append(1)  # the ladder lists are shared
+    # The ladder lists are shared, also when only the earlier book has read them.
+    book.runners[0].ex.available_to_back.append(1)
     with pytest.raises(TypeError, match="'PriceSize'"):
         later.to_dict()
+    assert later.runners[0].ex.available_to_back is book.runners[0].ex.available_to_back

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "market/book/exchange_prices.h"
+#include "market/book/ladder_snapshot.h"
 #include "market/book/market_book.h"
 #include "market/book/price_size.h"
 #include "market/book/py_values.h"
@@ -24,11 +25,11 @@ void store(cache::ObjectSlot& slot, const PyRef& object, std::uint64_t version) 
 }
 
 template <class Ladder>
-PyRef ladder_list(cache::ObjectSlot& slot, const Ladder& ladder) {
+PyRef ladder_snapshot(cache::ObjectSlot& slot, const Ladder& ladder) {
     if (slot.get() && slot.version() == ladder.version) return slot_object(slot);
-    PyRef list = new_price_size_list(cache::sorted_levels(ladder));
-    store(slot, list, ladder.version);
-    return list;
+    PyRef snapshot = new_ladder_snapshot(ladder.levels, cache::is_descending(ladder));
+    store(slot, snapshot, ladder.version);
+    return snapshot;
 }
 
 PyRef runner_object(cache::RunnerState& record) {
@@ -44,9 +45,9 @@ PyRef runner_object(cache::RunnerState& record) {
         .actual_sp = record.bsp,
     };
     PyRef ex = new_exchange_prices({
-        .available_to_back = ladder_list(record.back_list, record.available_to_back),
-        .available_to_lay = ladder_list(record.lay_list, record.available_to_lay),
-        .traded_volume = ladder_list(record.traded_list, record.traded_volume),
+        .available_to_back = ladder_snapshot(record.back_list, record.available_to_back),
+        .available_to_lay = ladder_snapshot(record.lay_list, record.available_to_lay),
+        .traded_volume = ladder_snapshot(record.traded_list, record.traded_volume),
     });
     PyRef runner = new_runner({
         .selection_id = record.selection_id,

@@ -4,15 +4,21 @@
 
 #include "binding/heap_type.h"
 #include "binding/instance.h"
+#include "market/book/ladder_snapshot.h"
 #include "market/book/py_values.h"
 
 namespace quorvane::book {
 namespace {
 
+template <auto Ladder>
+PyObject* get_list(PyObject* self, void*) noexcept {
+    return read<ExchangePrices>(self, [](const ExchangePrices& ex) { return snapshot_list((ex.*Ladder).get()); });
+}
+
 PyGetSetDef attributes[] = {
-    field<&ExchangePrices::available_to_back>("available_to_back"),
-    field<&ExchangePrices::available_to_lay>("available_to_lay"),
-    field<&ExchangePrices::traded_volume>("traded_volume"),
+    attribute("available_to_back", &get_list<&ExchangePrices::available_to_back>),
+    attribute("available_to_lay", &get_list<&ExchangePrices::available_to_lay>),
+    attribute("traded_volume", &get_list<&ExchangePrices::traded_volume>),
     {},
 };
 

@@ -1,5 +1,5 @@
-// ExchangePrices: a runner's three ladder lists, shared with later books
-// while the ladders do not change.
+// ExchangePrices: a runner's three ladders, shared with later books while
+// the ladders do not change.
 #pragma once
 
 #include <Python.h>
@@ -8,6 +8,7 @@
 
 namespace quorvane::book {
 
+// Each a ladder snapshot, read as its PriceSize list.
 struct ExchangePrices {
     binding::PyRef available_to_back;  // highest price first
     binding::PyRef available_to_lay;   // lowest price first

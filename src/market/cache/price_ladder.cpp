@@ -15,24 +15,22 @@ std::uint64_t ordered_bits(double price) {
     return (bits & sign) ? ~bits : bits | sign;
 }
 
-std::vector<PricePair> sorted(const PriceLevels& levels, bool descending) {
-    std::vector<PricePair> out;
-    out.reserve(levels.size());
-    for (const auto& [key, size] : levels) out.push_back({std::bit_cast<double>(key), size});
+}  // namespace
+
+void copy_levels(const PriceLevels& levels, std::span<PricePair> out) {
+    PricePair* next = out.data();
+    for (const auto& [key, size] : levels) *next++ = {std::bit_cast<double>(key), size};
+}
+
+void order_levels(std::span<PricePair> pairs, bool descending) {
     const auto lower = [](const PricePair& a, const PricePair& b) {
         return ordered_bits(a.price) < ordered_bits(b.price);
     };
     if (descending) {
-        std::sort(out.begin(), out.end(), [&](const PricePair& a, const PricePair& b) { return lower(b, a); });
+        std::sort(pairs.begin(), pairs.end(), [&](const PricePair& a, const PricePair& b) { return lower(b, a); });
     } else {
-        std::sort(out.begin(), out.end(), lower);
+        std::sort(pairs.begin(), pairs.end(), lower);
     }
-    return out;
 }
-
-}  // namespace
-
-std::vector<PricePair> sorted_levels(const PriceLadder& ladder) { return sorted(ladder.levels, ladder.descending); }
-std::vector<PricePair> sorted_levels(const TradedLadder& ladder) { return sorted(ladder.levels, false); }
 
 }  // namespace quorvane::cache

@@ -4,6 +4,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "market/cache/market_change_record.h"
@@ -39,8 +40,21 @@ bool apply_price_pairs(Ladder& ladder, PricePairs pairs) {
     return changed;
 }
 
+inline bool is_descending(const PriceLadder& ladder) { return ladder.descending; }
+inline bool is_descending(const TradedLadder&) { return false; }
+
+// Every level in the table's own order; `out` holds levels.size() pairs.
+void copy_levels(const PriceLevels& levels, std::span<PricePair> out);
+// Orders copied levels by price, as a ladder reads them out.
+void order_levels(std::span<PricePair> pairs, bool descending);
+
 // Every level, ordered by price.
-std::vector<PricePair> sorted_levels(const PriceLadder& ladder);
-std::vector<PricePair> sorted_levels(const TradedLadder& ladder);
+template <class Ladder>
+std::vector<PricePair> sorted_levels(const Ladder& ladder) {
+    std::vector<PricePair> out(ladder.levels.size());
+    copy_levels(ladder.levels, out);
+    order_levels(out, is_descending(ladder));
+    return out;
+}
 
 }  // namespace quorvane::cache

@@ -14,6 +14,7 @@
 #include "binding/py_ref.h"
 #include "market/book/exchange_prices.h"
 #include "market/book/market_book.h"
+#include "market/book/ladder_snapshot.h"
 #include "market/book/price_size.h"
 #include "market/book/runner.h"
 #include "market/cache/definition_runner.h"
@@ -246,11 +247,18 @@ PyRef pairs_to_dicts(const Keys& k, std::span<const cache::PricePair> pairs) {
     return list;
 }
 
+// A list that a read has made is what Python sees, changes included; until
+// then the snapshot's pairs are.
+PyRef ladder_dicts(const Keys& k, const PyRef& snapshot, PyTypeObject* level_type) {
+    if (PyObject* list = book::made_snapshot_list(snapshot.get())) return price_sizes_to_dicts(k, list, level_type);
+    return pairs_to_dicts(k, book::snapshot_pairs(snapshot.get()));
+}
+
 PyRef exchange_dict(const Keys& k, const book::ExchangePrices& ex, PyTypeObject* level_type) {
     Dict dict;
-    dict.set(k.available_to_back, price_sizes_to_dicts(k, ex.available_to_back.get(), level_type));
-    dict.set(k.available_to_lay, price_sizes_to_dicts(k, ex.available_to_lay.get(), level_type));
-    dict.set(k.traded_volume, price_sizes_to_dicts(k, ex.traded_volume.get(), level_type));
+    dict.set(k.available_to_back, ladder_dicts(k, ex.available_to_back, level_type));
+    dict.set(k.available_to_lay, ladder_dicts(k, ex.available_to_lay, level_type));
+    dict.set(k.traded_volume, ladder_dicts(k, ex.traded_volume, level_type));
     return dict.take();
 }
 
