@@ -38,8 +38,8 @@ PyRef runner_object(cache::RunnerState& record) {
     }
     // "spl" is shown as the stake taken on the back side, "spb" as the lay liability.
     StartingPrices sp{
-        .back_stake_taken = cache::sorted_levels(record.starting_price_lay),
-        .lay_liability_taken = cache::sorted_levels(record.starting_price_back),
+        .back_stake_taken = ladder_snapshot(record.starting_lay_levels, record.starting_price_lay),
+        .lay_liability_taken = ladder_snapshot(record.starting_back_levels, record.starting_price_back),
         .near_price = record.near_price,
         .far_price = record.far_price,
         .actual_sp = record.bsp,

@@ -1,8 +1,9 @@
-// A ladder's levels as they stood when its runner was rebuilt. The PriceSize
-// list that Python sees is made from them on the first read and then kept,
-// so every book sharing the snapshot hands out the identical list. Most
-// ladders of a replay are never read: they cost a copy of their pairs, not a
-// list of objects. The snapshot itself never reaches Python code.
+// A ladder's levels as they stood when its runner was rebuilt, kept in the
+// cache's slot until the ladder changes. An exchange ladder's PriceSize list
+// is made from them on the first read and then kept, so every book sharing
+// the snapshot hands out the identical list. Most ladders of a replay are
+// never read: they cost a copy of their pairs, not a list of objects. The
+// snapshot itself never reaches Python code.
 #pragma once
 
 #include <Python.h>

@@ -2,6 +2,7 @@
 
 #include "binding/heap_type.h"
 #include "binding/instance.h"
+#include "market/book/ladder_snapshot.h"
 #include "market/book/price_size.h"
 #include "market/book/py_values.h"
 
@@ -12,7 +13,7 @@ namespace {
 template <auto Pairs>
 PyObject* get_levels(PyObject* self, void*) noexcept {
     return read<StartingPrices>(self, [](const StartingPrices& prices) {
-        return new_price_size_list(prices.*Pairs);
+        return new_price_size_list(snapshot_pairs((prices.*Pairs).get()));
     });
 }
 
@@ -43,7 +44,7 @@ binding::HeapType type(spec);
 PyTypeObject* starting_prices_type() { return type.get(); }
 
 binding::PyRef new_starting_prices(const StartingPrices& prices) {
-    return binding::create<StartingPrices>(starting_prices_type(), prices);
+    return binding::create<StartingPrices>(starting_prices_type(), prices.copy());
 }
 
 }  // namespace quorvane::book

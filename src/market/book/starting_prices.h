@@ -4,20 +4,22 @@
 
 #include <Python.h>
 
-#include <vector>
-
 #include "binding/py_ref.h"
-#include "market/cache/market_change_record.h"
 #include "market/cache/sp_value.h"
 
 namespace quorvane::book {
 
+// The two ladders are snapshots (ladder_snapshot.h), read as new lists.
 struct StartingPrices {
-    std::vector<cache::PricePair> back_stake_taken;     // from "spl", lowest price first
-    std::vector<cache::PricePair> lay_liability_taken;  // from "spb", highest price first
+    binding::PyRef back_stake_taken;     // from "spl", lowest price first
+    binding::PyRef lay_liability_taken;  // from "spb", highest price first
     cache::SpValue near_price;
     cache::SpValue far_price;
     cache::SpValue actual_sp;
+
+    StartingPrices copy() const {
+        return {back_stake_taken.copy(), lay_liability_taken.copy(), near_price, far_price, actual_sp};
+    }
 };
 
 PyTypeObject* starting_prices_type();

@@ -17,9 +17,16 @@ std::uint64_t ordered_bits(double price) {
 
 }  // namespace
 
+// Every slot is written to the next free place, which only a filled slot
+// moves on: half the slots are empty in no foreseeable pattern, so a branch
+// per slot would be mispredicted half the time.
 void copy_levels(const PriceLevels& levels, std::span<PricePair> out) {
-    PricePair* next = out.data();
-    for (const auto& [key, size] : levels) *next++ = {std::bit_cast<double>(key), size};
+    std::size_t filled = 0;
+    for (const PriceLevel& slot : levels.slots()) {
+        if (filled == out.size()) break;
+        out[filled] = {std::bit_cast<double>(slot.key), slot.size};
+        filled += slot.size != 0.0;
+    }
 }
 
 void order_levels(std::span<PricePair> pairs, bool descending) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <vector>
 
 namespace quorvane::cache {
@@ -60,6 +61,8 @@ public:
     bool empty() const { return count_ == 0; }
     const_iterator begin() const { return {slots_.data(), slots_.data() + slots_.size()}; }
     const_iterator end() const { return {slots_.data() + slots_.size(), slots_.data() + slots_.size()}; }
+    // The table itself, empty slots included, for copying it out in one pass.
+    std::span<const PriceLevel> slots() const { return slots_; }
 
     // Sets a level to a size other than zero; true if the level was new or
     // held another size.

@@ -37,6 +37,9 @@ struct RunnerState {
     ObjectSlot back_list;
     ObjectSlot lay_list;
     ObjectSlot traded_list;
+    // The starting-price ladders as the last rebuilt runner took them.
+    ObjectSlot starting_back_levels;
+    ObjectSlot starting_lay_levels;
 };
 
 }  // namespace quorvane::cache

@@ -267,8 +267,8 @@ PyRef starting_price_dict(const Keys& k, const book::StartingPrices& sp) {
     dict.put(k.near_price, sp.near_price);
     dict.put(k.far_price, sp.far_price);
     dict.put(k.actual_sp, sp.actual_sp);
-    dict.set(k.back_stake_taken, pairs_to_dicts(k, sp.back_stake_taken));
-    dict.set(k.lay_liability_taken, pairs_to_dicts(k, sp.lay_liability_taken));
+    dict.set(k.back_stake_taken, pairs_to_dicts(k, book::snapshot_pairs(sp.back_stake_taken.get())));
+    dict.set(k.lay_liability_taken, pairs_to_dicts(k, book::snapshot_pairs(sp.lay_liability_taken.get())));
     return dict.take();
 }
 
