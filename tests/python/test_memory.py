@@ -217,3 +217,19 @@ def test_memcheck_finds_nothing_in_our_frames(tmp_path):
     ours = [e.findtext("kind") + ": " + (e.findtext("what") or e.findtext("xwhat/text") or "")
             for e in errors if is_ours(e, module_file)]
     assert ours == []
+
+
+def test_price_sizes_kept_from_dropped_ladders_stay_intact(tmp_path):
+    # Dead PriceSize objects are recycled for new ladders; those still held
+    # must never be among them.
+    path = generate(tmp_path, runners=10, messages=400, depth=30)
+    kept = []
+    for book in quorvane.iter_prices_file(path):
+        for runner in book.runners:
+            for ladder in (runner.ex.available_to_back, runner.ex.traded_volume):
+                if ladder:
+                    kept.append((ladder[-1], ladder[-1].price, ladder[-1].size))
+        del book
+    assert len(kept) > 1000
+    assert all(type(level) is quorvane.PriceSize for level, _, _ in kept)
+    assert [(level.price, level.size) for level, _, _ in kept] == [(price, size) for _, price, size in kept]

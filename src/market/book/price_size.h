@@ -18,7 +18,6 @@ struct PriceSize {
 
 PyTypeObject* price_size_type();
 
-binding::PyRef new_price_size(double price, double size);
 // A new list of new PriceSize objects, one per pair, in order.
 binding::PyRef new_price_size_list(std::span<const cache::PricePair> pairs);
 
