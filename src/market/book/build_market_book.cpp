@@ -6,7 +6,6 @@
 #include "market/book/exchange_prices.h"
 #include "market/book/ladder_snapshot.h"
 #include "market/book/market_book.h"
-#include "market/book/price_size.h"
 #include "market/book/py_values.h"
 #include "market/book/runner.h"
 #include "market/book/starting_prices.h"
