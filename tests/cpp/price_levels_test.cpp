@@ -33,8 +33,8 @@ TEST(PriceLevelsTest, SetAndEraseReportWhetherTheLevelChanged) {
     EXPECT_EQ(levels.begin(), levels.end());
 }
 
-// +0.0 has the key 0, the same bits as an empty slot's key: only the size
-// tells a slot apart, so the zero price must still be stored and found.
+// +0.0 has the key 0, the same bits as an empty slot's key: the zero price
+// must still be stored and found.
 TEST(PriceLevelsTest, ZeroAndNegativeZeroPricesAreTwoLevels) {
     PriceLevels levels;
     EXPECT_TRUE(levels.set(price_key(0.0), 1));

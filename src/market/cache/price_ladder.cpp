@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <type_traits>
 
 namespace quorvane::cache {
 namespace {
@@ -17,16 +19,10 @@ std::uint64_t ordered_bits(double price) {
 
 }  // namespace
 
-// Every slot is written to the next free place, which only a filled slot
-// moves on: half the slots are empty in no foreseeable pattern, so a branch
-// per slot would be mispredicted half the time.
 void copy_levels(const PriceLevels& levels, std::span<PricePair> out) {
-    std::size_t filled = 0;
-    for (const PriceLevel& slot : levels.slots()) {
-        if (filled == out.size()) break;
-        out[filled] = {std::bit_cast<double>(slot.key), slot.size};
-        filled += slot.size != 0.0;
-    }
+    // A level's key is its price's bits, so the two layouts are one.
+    static_assert(sizeof(PriceLevel) == sizeof(PricePair) && std::is_trivially_copyable_v<PricePair>);
+    if (!out.empty()) std::memcpy(out.data(), levels.levels().data(), out.size_bytes());
 }
 
 void order_levels(std::span<PricePair> pairs, bool descending) {

@@ -43,7 +43,7 @@ bool apply_price_pairs(Ladder& ladder, PricePairs pairs) {
 inline bool is_descending(const PriceLadder& ladder) { return ladder.descending; }
 inline bool is_descending(const TradedLadder&) { return false; }
 
-// Every level in the table's own order; `out` holds levels.size() pairs.
+// Every level, in the table's own order; `out` holds levels.size() pairs.
 void copy_levels(const PriceLevels& levels, std::span<PricePair> out);
 // Orders copied levels by price, as a ladder reads them out.
 void order_levels(std::span<PricePair> pairs, bool descending);

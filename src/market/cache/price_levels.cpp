@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <utility>
 
 namespace quorvane::cache {
 
@@ -10,23 +9,22 @@ namespace quorvane::cache {
 // when their home lies at or before it, so no tombstones pile up and a
 // lookup still stops at the first empty slot.
 void PriceLevels::close_hole(std::size_t hole) {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t index = next(hole); slots_[index].size != 0.0; index = next(index)) {
-        const std::size_t from_home = (index - home(slots_[index].key)) & mask;
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t index = next(hole); index_[index].place != kEmpty; index = next(index)) {
+        const std::size_t from_home = (index - home(index_[index].key)) & mask;
         if (from_home >= ((index - hole) & mask)) {
-            slots_[hole] = slots_[index];
+            index_[hole] = index_[index];
             hole = index;
         }
     }
-    slots_[hole] = {0, 0.0};
+    index_[hole] = {0, kEmpty};
 }
 
 void PriceLevels::grow() {
-    std::vector<PriceLevel> old(std::max(kMinSlots, 2 * slots_.size()), PriceLevel{0, 0.0});
-    std::swap(old, slots_);
-    shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
-    for (const PriceLevel& level : old)
-        if (level.size != 0.0) slot_for(level.key) = level;
+    index_.assign(std::max(kMinSlots, 2 * index_.size()), Slot{0, kEmpty});
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(index_.size()));
+    for (std::size_t place = 0; place < levels_.size(); ++place)
+        slot_for(levels_[place].key) = {levels_[place].key, static_cast<std::uint32_t>(place)};
 }
 
 }  // namespace quorvane::cache

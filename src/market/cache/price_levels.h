@@ -1,14 +1,14 @@
-// The levels of one price ladder: an open-addressing hash table from the
-// exact bits of a price to its size. Ladders hold a few dozen levels and are
-// updated a few levels at a time, so a flat array of (key, size) slots with
-// linear probing keeps each update to a multiply and a probe or two. A slot
-// whose size is +0.0 is empty, which costs nothing since no level has size 0.
+// The levels of one price ladder: the levels themselves in a dense array, in
+// no particular order, and an open-addressing index from the exact bits of a
+// price to its place in that array. Ladders hold a few dozen levels and are
+// updated a few levels at a time, so the index keeps each update to a
+// multiply and a probe or two; the dense array makes copying a whole ladder
+// out, at every change that a book shows, one block copy.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <span>
 #include <vector>
 
@@ -23,102 +23,83 @@ struct PriceLevel {
 
 class PriceLevels {
 public:
-    class const_iterator {
-    public:
-        using iterator_category = std::forward_iterator_tag;
-        using value_type = PriceLevel;
-        using difference_type = std::ptrdiff_t;
-        using pointer = const PriceLevel*;
-        using reference = const PriceLevel&;
+    using const_iterator = std::vector<PriceLevel>::const_iterator;
 
-        const_iterator() = default;
-        const_iterator(const PriceLevel* at, const PriceLevel* end) : at_(at), end_(end) { skip_empty(); }
-
-        reference operator*() const { return *at_; }
-        pointer operator->() const { return at_; }
-        const_iterator& operator++() {
-            ++at_;
-            skip_empty();
-            return *this;
-        }
-        const_iterator operator++(int) {
-            const_iterator before = *this;
-            ++*this;
-            return before;
-        }
-        friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.at_ == b.at_; }
-
-    private:
-        void skip_empty() {
-            while (at_ != end_ && at_->size == 0.0) ++at_;
-        }
-
-        const PriceLevel* at_ = nullptr;
-        const PriceLevel* end_ = nullptr;
-    };
-
-    std::size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
-    const_iterator begin() const { return {slots_.data(), slots_.data() + slots_.size()}; }
-    const_iterator end() const { return {slots_.data() + slots_.size(), slots_.data() + slots_.size()}; }
-    // The table itself, empty slots included, for copying it out in one pass.
-    std::span<const PriceLevel> slots() const { return slots_; }
+    std::size_t size() const { return levels_.size(); }
+    bool empty() const { return levels_.empty(); }
+    const_iterator begin() const { return levels_.begin(); }
+    const_iterator end() const { return levels_.end(); }
+    // Every level, in no particular order.
+    std::span<const PriceLevel> levels() const { return levels_; }
 
     // Sets a level to a size other than zero; true if the level was new or
     // held another size.
     bool set(std::uint64_t key, double size) {
-        if (!slots_.empty()) {
-            PriceLevel& slot = slot_for(key);
-            if (slot.size != 0.0) {
-                if (slot.size == size) return false;
-                slot.size = size;
+        if (!index_.empty()) {
+            Slot& slot = slot_for(key);
+            if (slot.place != kEmpty) {
+                double& held = levels_[slot.place].size;
+                if (held == size) return false;
+                held = size;
                 return true;
             }
-            if (2 * (count_ + 1) <= slots_.size()) {
-                slot = {key, size};
-                ++count_;
+            if (2 * (levels_.size() + 1) <= index_.size()) {
+                slot = {key, static_cast<std::uint32_t>(levels_.size())};
+                levels_.push_back({key, size});
                 return true;
             }
         }
         grow();
-        slot_for(key) = {key, size};
-        ++count_;
+        slot_for(key) = {key, static_cast<std::uint32_t>(levels_.size())};
+        levels_.push_back({key, size});
         return true;
     }
 
     // True if the level was there.
     bool erase(std::uint64_t key) {
-        if (count_ == 0) return false;
-        PriceLevel& slot = slot_for(key);
-        if (slot.size == 0.0) return false;
-        close_hole(static_cast<std::size_t>(&slot - slots_.data()));
-        --count_;
+        if (levels_.empty()) return false;
+        Slot& slot = slot_for(key);
+        if (slot.place == kEmpty) return false;
+        const std::uint32_t place = slot.place;
+        close_hole(static_cast<std::size_t>(&slot - index_.data()));
+        // The last level moves into the freed place.
+        if (place + 1 != levels_.size()) {
+            levels_[place] = levels_.back();
+            slot_for(levels_[place].key).place = place;
+        }
+        levels_.pop_back();
         return true;
     }
 
 private:
     static constexpr std::size_t kMinSlots = 8;
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
+
+    struct Slot {
+        std::uint64_t key;
+        std::uint32_t place;  // index into levels_, or kEmpty
+    };
 
     // Fibonacci hashing: the top bits of the product depend on every bit of
     // the key, and prices differ mostly in their high bits.
     std::size_t home(std::uint64_t key) const {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> shift_);
     }
-    std::size_t next(std::size_t index) const { return (index + 1) & (slots_.size() - 1); }
+    std::size_t next(std::size_t index) const { return (index + 1) & (index_.size() - 1); }
 
     // The slot holding `key`, or the empty slot that ends its probe sequence.
-    PriceLevel& slot_for(std::uint64_t key) {
+    Slot& slot_for(std::uint64_t key) {
         std::size_t index = home(key);
-        while (slots_[index].size != 0.0 && slots_[index].key != key) index = next(index);
-        return slots_[index];
+        while (index_[index].place != kEmpty && index_[index].key != key) index = next(index);
+        return index_[index];
     }
 
     void close_hole(std::size_t hole);
     void grow();
 
-    std::vector<PriceLevel> slots_;  // a power of two in size, at most half full
-    std::size_t count_ = 0;
-    unsigned shift_ = 0;  // 64 - log2 of the slot count, once there are slots
+    std::vector<PriceLevel> levels_;
+    std::vector<Slot> index_;  // a power of two in size, at most half full
+    unsigned shift_ = 0;       // 64 - log2 of the slot count, once there are slots
 };
 
 }  // namespace quorvane::cache
