@@ -1,7 +1,7 @@
-// Spare instances of one small class, kept after dealloc for the next
-// allocation. Ladder objects are made and dropped by the hundred per step;
-// reusing their blocks spares the allocator's bookkeeping. The interpreter
-// lock guards it, as it guards the objects.
+// Blocks of dead instances of one class, kept for the next allocation. Book
+// objects are made and dropped by the hundred per step; reusing their blocks
+// spares the allocator's bookkeeping. The interpreter lock guards the list,
+// as it guards the objects.
 #pragma once
 
 #include <Python.h>
@@ -14,18 +14,25 @@ namespace quorvane::binding {
 template <std::size_t Capacity>
 class FreeList {
 public:
-    // A spare block made a new object of `type` (one reference), or null.
+    // A kept block made a new object of `type` (one reference), or null.
     PyObject* take(PyTypeObject* type) noexcept {
-        if (count_ == 0) return nullptr;
-        PyObject* object = spare_[--count_];
-        return PyObject_Init(object, type);  // references a heap type again
+        if constexpr (Capacity == 0) {
+            return nullptr;
+        } else {
+            if (count_ == 0) return nullptr;
+            return PyObject_Init(spare_[--count_], type);  // references a heap type again
+        }
     }
 
     // Keeps the block of a dead object instead of freeing it, if there is room.
     bool keep(PyObject* object) noexcept {
-        if (count_ == Capacity) return false;
-        spare_[count_++] = object;
-        return true;
+        if constexpr (Capacity == 0) {
+            return false;
+        } else {
+            if (count_ == Capacity) return false;
+            spare_[count_++] = object;
+            return true;
+        }
     }
 
 private:

@@ -4,10 +4,12 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <new>
 #include <utility>
 
 #include "binding/errors.h"
+#include "binding/free_list.h"
 #include "binding/py_ref.h"
 
 namespace quorvane::binding {
@@ -23,17 +25,29 @@ T& value_of(PyObject* self) noexcept {
     return reinterpret_cast<Instance<T>*>(self)->value;
 }
 
+// How many dead instances of a class keep their block for the next one:
+// none, unless the class is made and dropped many times per step.
+template <class T>
+inline constexpr std::size_t spare_instances = 0;
+
+template <class T>
+FreeList<spare_instances<T>>& spare_blocks() noexcept {
+    static FreeList<spare_instances<T>> blocks;
+    return blocks;
+}
+
 // A new instance of `type` holding T(args...). Failing to allocate it is an
 // internal fault.
 template <class T, class... Args>
 PyRef create(PyTypeObject* type, Args&&... args) {
-    PyObject* self = type->tp_alloc(type, 0);
+    PyObject* self = spare_blocks<T>().take(type);
+    if (!self) self = type->tp_alloc(type, 0);
     if (!self) panic();
     try {
         new (&reinterpret_cast<Instance<T>*>(self)->value) T(std::forward<Args>(args)...);
     } catch (...) {
         // No value to destroy yet: undo the allocation alone.
-        type->tp_free(self);
+        if (!spare_blocks<T>().keep(self)) type->tp_free(self);
         Py_DECREF(type);
         throw;
     }
@@ -45,7 +59,7 @@ template <class T>
 void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     value_of<T>(self).~T();
-    type->tp_free(self);
+    if (!spare_blocks<T>().keep(self)) type->tp_free(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 

@@ -4,6 +4,9 @@
 
 #include <Python.h>
 
+#include <cstddef>
+
+#include "binding/instance.h"
 #include "binding/py_ref.h"
 
 namespace quorvane::book {
@@ -14,6 +17,14 @@ struct ExchangePrices {
     binding::PyRef available_to_lay;   // lowest price first
     binding::PyRef traded_volume;      // lowest price first
 };
+
+}  // namespace quorvane::book
+
+// Made with every rebuilt Runner.
+template <>
+inline constexpr std::size_t quorvane::binding::spare_instances<quorvane::book::ExchangePrices> = 256;
+
+namespace quorvane::book {
 
 PyTypeObject* exchange_prices_type();
 

@@ -4,11 +4,13 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "binding/borrow_flag.h"
+#include "binding/instance.h"
 #include "binding/py_ref.h"
 
 namespace quorvane::book {
@@ -35,6 +37,14 @@ struct MarketBook {
     bool runners_voidable;
     binding::BorrowFlag borrow_flag;
 };
+
+}  // namespace quorvane::book
+
+// One per step.
+template <>
+inline constexpr std::size_t quorvane::binding::spare_instances<quorvane::book::MarketBook> = 64;
+
+namespace quorvane::book {
 
 PyTypeObject* market_book_type();
 

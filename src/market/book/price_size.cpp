@@ -3,10 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <string_view>
-#include <type_traits>
 
 #include "binding/errors.h"
-#include "binding/free_list.h"
 #include "binding/heap_type.h"
 #include "binding/instance.h"
 #include "market/book/py_values.h"
@@ -36,16 +34,6 @@ PyObject* subscript(PyObject* self, PyObject* key) noexcept {
     });
 }
 
-// A long ladder holds a few hundred levels; dropping its list fills this.
-binding::FreeList<4096> spare_levels;
-
-void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    static_assert(std::is_trivially_destructible_v<PriceSize>);
-    if (!spare_levels.keep(self)) type->tp_free(self);
-    Py_DECREF(type);  // instances of heap types own a reference to their type
-}
-
 PyGetSetDef attributes[] = {
     field<&PriceSize::price>("price"),
     field<&PriceSize::size>("size"),
@@ -55,7 +43,7 @@ PyGetSetDef attributes[] = {
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("A price/size pair in the order book")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<PriceSize>)},
     {Py_tp_repr, reinterpret_cast<void*>(&repr)},
     {Py_mp_subscript, reinterpret_cast<void*>(&subscript)},
     {Py_tp_getset, attributes},
@@ -70,22 +58,12 @@ binding::HeapType type(spec);
 
 PyTypeObject* price_size_type() { return type.get(); }
 
-namespace {
-
-PyObject* make_level(PyTypeObject* level_type, double price, double size) {
-    PyObject* level = spare_levels.take(level_type);
-    if (!level) return binding::create<PriceSize>(level_type, PriceSize{price, size}).release();
-    binding::value_of<PriceSize>(level) = PriceSize{price, size};
-    return level;
-}
-
-}  // namespace
-
 binding::PyRef new_price_size_list(std::span<const cache::PricePair> pairs) {
     PyTypeObject* level_type = price_size_type();
     PyRef list = binding::created(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
     for (std::size_t i = 0; i < pairs.size(); ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make_level(level_type, pairs[i].price, pairs[i].size));
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                        binding::create<PriceSize>(level_type, PriceSize{pairs[i].price, pairs[i].size}).release());
     }
     return list;
 }

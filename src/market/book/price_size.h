@@ -3,9 +3,11 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <span>
 #include <string>
 
+#include "binding/instance.h"
 #include "binding/py_ref.h"
 #include "market/cache/market_change_record.h"
 
@@ -15,6 +17,14 @@ struct PriceSize {
     double price;
     double size;
 };
+
+}  // namespace quorvane::book
+
+// A long ladder holds a few hundred levels; dropping its list frees them all.
+template <>
+inline constexpr std::size_t quorvane::binding::spare_instances<quorvane::book::PriceSize> = 4096;
+
+namespace quorvane::book {
 
 PyTypeObject* price_size_type();
 

@@ -3,10 +3,12 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "binding/instance.h"
 #include "binding/py_ref.h"
 #include "market/book/starting_prices.h"
 
@@ -23,6 +25,14 @@ struct Runner {
     binding::PyRef ex;      // ExchangePrices
     StartingPrices sp;
 };
+
+}  // namespace quorvane::book
+
+// Rebuilt for every runner a message changes.
+template <>
+inline constexpr std::size_t quorvane::binding::spare_instances<quorvane::book::Runner> = 256;
+
+namespace quorvane::book {
 
 PyTypeObject* runner_type();
 

@@ -4,6 +4,9 @@
 
 #include <Python.h>
 
+#include <cstddef>
+
+#include "binding/instance.h"
 #include "binding/py_ref.h"
 #include "market/cache/sp_value.h"
 
@@ -21,6 +24,14 @@ struct StartingPrices {
         return {back_stake_taken.copy(), lay_liability_taken.copy(), near_price, far_price, actual_sp};
     }
 };
+
+}  // namespace quorvane::book
+
+// Made anew at every read of Runner.sp.
+template <>
+inline constexpr std::size_t quorvane::binding::spare_instances<quorvane::book::StartingPrices> = 64;
+
+namespace quorvane::book {
 
 PyTypeObject* starting_prices_type();
 
