@@ -289,6 +289,12 @@ private:
     std::uint8_t* at_;
 };
 
+// Decodes one record at `at` and returns the position after it. Each kind of
+// record is one function with all of its reading inlined, so the position
+// stays in a register; a list calls it for each element.
+template <class T>
+[[gnu::noinline, gnu::flatten]] const std::uint8_t* decode_record(const std::uint8_t* at, T& value, PricePairPool& pairs);
+
 class Reader {
 public:
     Reader(const std::uint8_t* at, PricePairPool& pairs) : at_(at), pairs_(pairs) {}
@@ -302,10 +308,18 @@ public:
         if (present) value = bit;
         else value.reset();
     }
+    // Whole assignments: an optional of a trivially copyable value copies as
+    // plain bytes, where emplace() and reset() first test what it held.
     template <class T>
     void maybe(std::optional<T>& value) {
-        if (take()) get(value.emplace());
-        else value.reset();
+        static_assert(std::is_trivially_copy_assignable_v<std::optional<T>>);
+        if (take()) {
+            T got;
+            get(got);
+            value = std::optional<T>(got);
+        } else {
+            value = std::optional<T>();
+        }
     }
     void always(std::int64_t& value) { get(value); }
     void zero_or(double& value) {
@@ -332,7 +346,10 @@ public:
             return;
         }
         items.resize(read_varint(at_));
-        for (T& item : items) get(item);
+        for (T& item : items) {
+            if constexpr (std::same_as<T, std::string_view>) get(item);
+            else at_ = decode_record(at_, item, pairs_);
+        }
     }
     template <class T>
     void record(T& value) {
@@ -375,13 +392,18 @@ private:
         }
         pairs = decoded;
     }
-    template <class T>
-    void get(T& nested) { record(nested); }
 
     const std::uint8_t* at_;
     PricePairPool& pairs_;
     std::uint64_t mask_ = 0;
 };
+
+template <class T>
+const std::uint8_t* decode_record(const std::uint8_t* at, T& value, PricePairPool& pairs) {
+    Reader reader(at, pairs);
+    reader.record(value);
+    return reader.position();
+}
 
 }  // namespace
 
@@ -416,9 +438,7 @@ const std::uint8_t* StoredMessages::decode_change_count(const std::uint8_t* at, 
 
 const std::uint8_t* StoredMessages::decode_market_change(const std::uint8_t* at, MarketChangeRecord& record) {
     record.pair_storage.clear();
-    Reader reader(at, record.pair_storage);
-    reader.record(record);
-    return reader.position();
+    return decode_record(at, record, record.pair_storage);
 }
 
 std::size_t StoredMessages::memory_bytes() const {
