@@ -71,20 +71,22 @@ void fields(Io& io, R& definition) {
     io.list(definition.has_runners, definition.runners);
 }
 
+// The keys of nearly every runner change come first: their bits then fit the
+// mask's first varint byte.
 template <class Io, record_of<RunnerChangeRecord> R>
 void fields(Io& io, R& change) {
     io.always(change.id);
-    io.zero_or(change.hc);
-    io.maybe(change.status);
-    io.maybe(change.adjustment_factor);
-    io.maybe(change.last_price_traded);
-    io.maybe(change.total_matched);
-    io.maybe(change.removal_date);
-    io.maybe(change.starting_price_back);
-    io.maybe(change.starting_price_lay);
     io.maybe(change.available_to_back);
     io.maybe(change.available_to_lay);
     io.maybe(change.traded_volume);
+    io.maybe(change.last_price_traded);
+    io.maybe(change.total_matched);
+    io.zero_or(change.hc);
+    io.maybe(change.status);
+    io.maybe(change.adjustment_factor);
+    io.maybe(change.removal_date);
+    io.maybe(change.starting_price_back);
+    io.maybe(change.starting_price_lay);
     io.sp_input(change.near_price);
     io.sp_input(change.far_price);
 }
