@@ -298,11 +298,12 @@ private:
     std::uint8_t* at_;
 };
 
-// Decodes one record at `at` and returns the position after it. Each kind of
-// record is one function with all of its reading inlined, so the position
-// stays in a register; a list calls it for each element.
+// Decodes one record at `at` and returns the position after it, with all of
+// its reading inlined, nested records included, so the position stays in a
+// register; the inliner's own limits would leave calls that pass it through
+// memory. A list calls it for each element.
 template <class T>
-[[gnu::noinline, gnu::flatten]] const std::uint8_t* decode_record(const std::uint8_t* at, T& value, PricePairPool& pairs);
+[[gnu::flatten]] const std::uint8_t* decode_record(const std::uint8_t* at, T& value, PricePairPool& pairs);
 
 class Reader {
 public:
