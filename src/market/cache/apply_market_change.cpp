@@ -181,7 +181,10 @@ bool apply_sp(SpValue& value, const SpInput& input) {
     return true;  // a present "spn"/"spf" always counts as a change
 }
 
-void update_runner(RunnerUpdater& updater, const RunnerChangeRecord& change) {
+// Flattened so that each of the five ladders gets its own inlined copy of
+// the price-pair loop: the inliner would keep one shared call, whose
+// branches then mix the ladders' patterns.
+[[gnu::flatten]] void update_runner(RunnerUpdater& updater, const RunnerChangeRecord& change) {
     RunnerState& runner = updater.find_or_create(change.id, change.hc);
     bool changed = false;
     if (change.status) changed |= updater.set_status(runner, *change.status);

@@ -42,9 +42,8 @@ std::size_t element_count(array elements) {
     return count;
 }
 
-std::optional<PricePairs> read_price_pairs(std::optional<element> value, PricePairPool& storage) {
-    if (!value) return std::nullopt;
-    auto elements = read_array(*value);
+std::optional<PricePairs> read_price_pairs(element value, PricePairPool& storage) {
+    auto elements = read_array(value);
     if (!elements) return std::nullopt;
     std::span<PricePair> pairs = storage.allocate(element_count(*elements));
     std::size_t kept = 0;
@@ -85,11 +84,15 @@ bool read_runner_change(element value, RunnerChangeRecord& change, PricePairPool
     }
     if (!id) return false;
     change.id = *id;
-    change.starting_price_back = read_price_pairs(spb, storage);
-    change.starting_price_lay = read_price_pairs(spl, storage);
-    change.available_to_back = read_price_pairs(atb, storage);
-    change.available_to_lay = read_price_pairs(atl, storage);
-    change.traded_volume = read_price_pairs(trd, storage);
+    // Tested here, not in the call: most runner changes carry one ladder of five.
+    const auto read_ladder = [&](std::optional<element> value) {
+        return value ? read_price_pairs(*value, storage) : std::nullopt;
+    };
+    change.starting_price_back = read_ladder(spb);
+    change.starting_price_lay = read_ladder(spl);
+    change.available_to_back = read_ladder(atb);
+    change.available_to_lay = read_ladder(atl);
+    change.traded_volume = read_ladder(trd);
     return true;
 }
 

@@ -82,6 +82,10 @@ struct MarketDefinitionRecord {
 // One element of "rc" whose "id" read as an integer; other elements are
 // dropped when the line is read.
 struct RunnerChangeRecord {
+    // User-provided: a vector that grows then value-initializes each new
+    // record through this constructor, without first zeroing all its bytes.
+    RunnerChangeRecord() {}
+
     std::int64_t id = 0;
     double hc = 0.0;  // 0.0 when absent or not a number
     std::optional<std::string_view> status;

@@ -14,7 +14,7 @@ namespace {
 // booleans), then the payloads of the present fields in field order; nested
 // records follow the same layout. Integers are zigzag varints, texts a varint
 // length and their bytes. Most prices and sizes are exact hundredths: such a
-// double is kept as the integer k and restored bit for bit as k / 100.0,
+// double is kept as the integer k >= 0 and restored bit for bit as k / 100.0,
 // one correctly rounded division of exact operands; others keep their bits.
 
 template <class R, class T>
@@ -71,20 +71,22 @@ void fields(Io& io, R& definition) {
     io.list(definition.has_runners, definition.runners);
 }
 
+// The keys of nearly every runner change come first: their bits then fit the
+// mask's first varint byte.
 template <class Io, record_of<RunnerChangeRecord> R>
 void fields(Io& io, R& change) {
     io.always(change.id);
-    io.zero_or(change.hc);
-    io.maybe(change.status);
-    io.maybe(change.adjustment_factor);
-    io.maybe(change.last_price_traded);
-    io.maybe(change.total_matched);
-    io.maybe(change.removal_date);
-    io.maybe(change.starting_price_back);
-    io.maybe(change.starting_price_lay);
     io.maybe(change.available_to_back);
     io.maybe(change.available_to_lay);
     io.maybe(change.traded_volume);
+    io.maybe(change.last_price_traded);
+    io.maybe(change.total_matched);
+    io.zero_or(change.hc);
+    io.maybe(change.status);
+    io.maybe(change.adjustment_factor);
+    io.maybe(change.removal_date);
+    io.maybe(change.starting_price_back);
+    io.maybe(change.starting_price_lay);
     io.sp_input(change.near_price);
     io.sp_input(change.far_price);
 }
@@ -111,9 +113,10 @@ void fields(Io& io, R& change) {
 }
 
 // A double is a byte count n (a nibble) and n little-endian bytes of a code:
-// n < 8 holds 2|k| + (k < 0) for an exact hundredth k / 100.0 (+0.0 takes no
-// byte at all), n = 8 the raw bits. Both counts of a price pair share one
-// byte; a lone double has a byte of its own.
+// n < 8 holds k for an exact hundredth k / 100.0 (+0.0 takes no byte at all),
+// n = 8 the raw bits. Negative numbers, which no price or size is, keep their
+// bits too: decoding a hundredth then takes no sign. Both counts of a price
+// pair share one byte; a lone double has a byte of its own.
 constexpr unsigned kRawBytes = 8;
 constexpr double kMaxHundredths = 0x1p53;
 constexpr std::size_t kMaxVarintBytes = 10;
@@ -127,11 +130,11 @@ struct DoubleCode {
 DoubleCode encode_double(double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     const double scaled = value * 100.0;
-    if (scaled > -kMaxHundredths && scaled < kMaxHundredths) {
+    if (scaled >= 0.0 && scaled < kMaxHundredths) {
         // Any candidate will do: it is kept only if it restores exactly.
-        const auto k = static_cast<std::int64_t>(scaled + (scaled < 0 ? -0.5 : 0.5));
+        const auto k = static_cast<std::int64_t>(scaled + 0.5);
         if (std::bit_cast<std::uint64_t>(static_cast<double>(k) / 100.0) == bits) {
-            const std::uint64_t code = k < 0 ? (static_cast<std::uint64_t>(-k) << 1) | 1 : static_cast<std::uint64_t>(k) << 1;
+            const auto code = static_cast<std::uint64_t>(k);
             return {code, static_cast<unsigned>(std::bit_width(code) + 7) / 8};
         }
     }
@@ -140,7 +143,7 @@ DoubleCode encode_double(double value) {
 
 // Reads 8 bytes whatever `bytes` is: the arena keeps 8 readable bytes past
 // every message, so this needs no branch on the length.
-double decode_double(const std::uint8_t* at, unsigned bytes) {
+std::uint64_t read_code(const std::uint8_t* at, unsigned bytes) {
     static constexpr std::uint64_t kMask[] = {0,
                                              0xFF,
                                              0xFFFF,
@@ -152,10 +155,16 @@ double decode_double(const std::uint8_t* at, unsigned bytes) {
                                              ~std::uint64_t{0}};
     std::uint64_t code;
     std::memcpy(&code, at, sizeof code);  // little-endian, as x86 and ARM hold it
-    code &= kMask[bytes];
-    const double magnitude = static_cast<double>(static_cast<std::int64_t>(code >> 1)) / 100.0;
-    const double hundredth = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | (code << 63));
-    return bytes == kRawBytes ? std::bit_cast<double>(code) : hundredth;
+    return code & kMask[bytes];
+}
+
+// `bytes` < 8: the code is a k below 2^56, whose conversion is exact.
+double decode_hundredth(const std::uint8_t* at, unsigned bytes) {
+    return static_cast<double>(static_cast<std::int64_t>(read_code(at, bytes))) / 100.0;
+}
+
+double decode_double(const std::uint8_t* at, unsigned bytes) {
+    return bytes == kRawBytes ? std::bit_cast<double>(read_code(at, bytes)) : decode_hundredth(at, bytes);
 }
 
 std::uint64_t read_varint(const std::uint8_t*& at) {
@@ -289,6 +298,13 @@ private:
     std::uint8_t* at_;
 };
 
+// Decodes one record at `at` and returns the position after it, with all of
+// its reading inlined, nested records included, so the position stays in a
+// register; the inliner's own limits would leave calls that pass it through
+// memory. A list calls it for each element.
+template <class T>
+[[gnu::flatten]] const std::uint8_t* decode_record(const std::uint8_t* at, T& value, PricePairPool& pairs);
+
 class Reader {
 public:
     Reader(const std::uint8_t* at, PricePairPool& pairs) : at_(at), pairs_(pairs) {}
@@ -302,10 +318,18 @@ public:
         if (present) value = bit;
         else value.reset();
     }
+    // Whole assignments: an optional of a trivially copyable value copies as
+    // plain bytes, where emplace() and reset() first test what it held.
     template <class T>
     void maybe(std::optional<T>& value) {
-        if (take()) get(value.emplace());
-        else value.reset();
+        static_assert(std::is_trivially_copy_assignable_v<std::optional<T>>);
+        if (take()) {
+            T got;
+            get(got);
+            value = std::optional<T>(got);
+        } else {
+            value = std::optional<T>();
+        }
     }
     void always(std::int64_t& value) { get(value); }
     void zero_or(double& value) {
@@ -332,7 +356,10 @@ public:
             return;
         }
         items.resize(read_varint(at_));
-        for (T& item : items) get(item);
+        for (T& item : items) {
+            if constexpr (std::same_as<T, std::string_view>) get(item);
+            else at_ = decode_record(at_, item, pairs_);
+        }
     }
     template <class T>
     void record(T& value) {
@@ -365,23 +392,34 @@ private:
     void get(PricePairs& pairs) {
         std::span<PricePair> decoded = pairs_.allocate(read_varint(at_));
         for (PricePair& pair : decoded) {
-            const unsigned price_bytes = *at_ & 0xF;
-            const unsigned size_bytes = *at_ >> 4;
-            ++at_;
-            pair.price = decode_double(at_, price_bytes);
-            at_ += price_bytes;
-            pair.size = decode_double(at_, size_bytes);
-            at_ += size_bytes;
+            const unsigned counts = *at_++;
+            const unsigned price_bytes = counts & 0xF;
+            const unsigned size_bytes = counts >> 4;
+            // Nearly every pair is two hundredths: one test for both.
+            constexpr unsigned kEitherRaw = kRawBytes | kRawBytes << 4;
+            if ((counts & kEitherRaw) == 0) {
+                pair.price = decode_hundredth(at_, price_bytes);
+                pair.size = decode_hundredth(at_ + price_bytes, size_bytes);
+            } else {
+                pair.price = decode_double(at_, price_bytes);
+                pair.size = decode_double(at_ + price_bytes, size_bytes);
+            }
+            at_ += price_bytes + size_bytes;
         }
         pairs = decoded;
     }
-    template <class T>
-    void get(T& nested) { record(nested); }
 
     const std::uint8_t* at_;
     PricePairPool& pairs_;
     std::uint64_t mask_ = 0;
 };
+
+template <class T>
+const std::uint8_t* decode_record(const std::uint8_t* at, T& value, PricePairPool& pairs) {
+    Reader reader(at, pairs);
+    reader.record(value);
+    return reader.position();
+}
 
 }  // namespace
 
@@ -416,9 +454,7 @@ const std::uint8_t* StoredMessages::decode_change_count(const std::uint8_t* at, 
 
 const std::uint8_t* StoredMessages::decode_market_change(const std::uint8_t* at, MarketChangeRecord& record) {
     record.pair_storage.clear();
-    Reader reader(at, record.pair_storage);
-    reader.record(record);
-    return reader.position();
+    return decode_record(at, record, record.pair_storage);
 }
 
 std::size_t StoredMessages::memory_bytes() const {
