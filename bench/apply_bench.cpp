@@ -13,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_files.h"
+
 #include "market/cache/apply_market_change.h"
 #include "market/input/stream_reader.h"
 
@@ -21,24 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::vector<fs::path> default_files() {
-    std::vector<fs::path> files;
-    const fs::path real = fs::path(QUORVANE_SHARED_DIR) / "data" / "real";
-    for (const char* name : {"1.197931750", "BASIC-1.132153978", "BASIC-1.132153978.gz"})
-        if (fs::exists(real / name)) files.push_back(real / name);
-    const fs::path large = fs::path(QUORVANE_DATA_DIR) / "large";
-    if (fs::is_directory(large)) {
-        std::vector<fs::path> generated;
-        for (const auto& entry : fs::directory_iterator(large))
-            // The generator keeps .stamp files next to its recordings.
-            if (entry.is_regular_file() && entry.path().extension() != ".stamp")
-                generated.push_back(entry.path());
-        std::sort(generated.begin(), generated.end());
-        files.insert(files.end(), generated.begin(), generated.end());
-    }
-    return files;
-}
 
 // Calls visit(change, publish_time) for every market change the iterator applies.
 template <class Visit>
@@ -122,7 +106,7 @@ int main(int argc, char** argv) {
     using namespace quorvane::cache;
     benchmark::Initialize(&argc, argv);
     std::vector<fs::path> files(argv + 1, argv + argc);
-    if (files.empty()) files = default_files();
+    if (files.empty()) files = quorvane::bench::default_files();
     std::vector<std::unique_ptr<Workload>> workloads;
     for (const fs::path& file : files) {
         const Workload& work = *workloads.emplace_back(std::make_unique<Workload>(file));

@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_files.h"
+
 #include "market/input/file_source.h"
 #include "market/input/gzip_source.h"
 #include "market/input/path_extension.h"
@@ -20,22 +22,6 @@ namespace quorvane::input {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<fs::path> default_files() {
-    std::vector<fs::path> files;
-    const fs::path real = fs::path(QUORVANE_SHARED_DIR) / "data" / "real";
-    for (const char* name : {"1.197931750", "BASIC-1.132153978", "BASIC-1.132153978.gz"})
-        if (fs::exists(real / name)) files.push_back(real / name);
-    const fs::path large = fs::path(QUORVANE_DATA_DIR) / "large";
-    if (fs::is_directory(large)) {
-        std::vector<fs::path> generated;
-        for (const auto& entry : fs::directory_iterator(large))
-            if (entry.is_regular_file() && entry.path().extension() != ".stamp") generated.push_back(entry.path());
-        std::sort(generated.begin(), generated.end());
-        files.insert(files.end(), generated.begin(), generated.end());
-    }
-    return files;
-}
 
 std::size_t uncompressed_size(const std::string& path) {
     if (!names_gzip_file(path)) return fs::file_size(path);
@@ -86,7 +72,7 @@ int main(int argc, char** argv) {
     using namespace quorvane::input;
     benchmark::Initialize(&argc, argv);
     std::vector<fs::path> files(argv + 1, argv + argc);
-    if (files.empty()) files = default_files();
+    if (files.empty()) files = quorvane::bench::default_files();
     std::vector<std::unique_ptr<Workload>> workloads;
     for (const fs::path& file : files) {
         const Workload& work = *workloads.emplace_back(std::make_unique<Workload>(file));

@@ -13,6 +13,7 @@
 namespace quorvane::input {
 namespace {
 
+using testing::ChunkCase;
 using testing::ChunkedSource;
 using testing::read_all;
 using testing::sample_lines;
@@ -30,25 +31,12 @@ std::string bz2_compress(std::string_view text, int block_size = 9) {
 }
 
 std::string decompress(std::string_view compressed, std::size_t in_chunk = SIZE_MAX, std::size_t out_chunk = 1 << 16) {
-    ChunkedSource source(compressed, in_chunk);
-    Bz2Source bz2(source);
-    return read_all(bz2, out_chunk);
+    return testing::decode_all<Bz2Source>(compressed, in_chunk, out_chunk);
 }
 
-// The message of the fault met while decompressing, or "" when there is none.
 std::string fault_of(std::string_view compressed, std::size_t in_chunk = SIZE_MAX) {
-    try {
-        decompress(compressed, in_chunk);
-    } catch (const StreamError& error) {
-        return error.what();
-    }
-    return "";
+    return testing::decode_fault<Bz2Source>(compressed, in_chunk);
 }
-
-struct ChunkCase {
-    std::size_t in_chunk;
-    std::size_t out_chunk;
-};
 
 class Bz2Chunking : public ::testing::TestWithParam<ChunkCase> {};
 

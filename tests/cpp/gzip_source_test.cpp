@@ -9,7 +9,7 @@
 namespace quorvane::input {
 namespace {
 
-using testing::ChunkedSource;
+using testing::ChunkCase;
 using testing::GzipHeader;
 using testing::gzip_header;
 using testing::gzip_member;
@@ -19,25 +19,12 @@ using testing::read_all;
 using testing::sample_lines;
 
 std::string decompress(std::string_view compressed, std::size_t in_chunk = SIZE_MAX, std::size_t out_chunk = 1 << 16) {
-    ChunkedSource source(compressed, in_chunk);
-    GzipSource gzip(source);
-    return read_all(gzip, out_chunk);
+    return testing::decode_all<GzipSource>(compressed, in_chunk, out_chunk);
 }
 
-// The message of the fault met while decompressing, or "" when there is none.
 std::string fault_of(std::string_view compressed, std::size_t in_chunk = SIZE_MAX) {
-    try {
-        decompress(compressed, in_chunk);
-    } catch (const StreamError& error) {
-        return error.what();
-    }
-    return "";
+    return testing::decode_fault<GzipSource>(compressed, in_chunk);
 }
-
-struct ChunkCase {
-    std::size_t in_chunk;
-    std::size_t out_chunk;
-};
 
 class GzipChunking : public ::testing::TestWithParam<ChunkCase> {};
 

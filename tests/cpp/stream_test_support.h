@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "market/input/byte_source.h"
+#include "market/input/stream_error.h"
 
 namespace quorvane::testing {
 
@@ -125,6 +126,33 @@ inline std::string read_all(input::ByteSource& source, std::size_t chunk = 1 << 
     while (const std::size_t got = source.read(std::as_writable_bytes(std::span(piece)))) out.append(piece, 0, got);
     return out;
 }
+
+// Everything a decoding source of type Decoder makes of `compressed`, fed
+// and read in pieces of the given sizes.
+template <class Decoder>
+std::string decode_all(std::string_view compressed, std::size_t in_chunk = SIZE_MAX,
+                       std::size_t out_chunk = 1 << 16) {
+    ChunkedSource source(compressed, in_chunk);
+    Decoder decoder(source);
+    return read_all(decoder, out_chunk);
+}
+
+// The message of the fault met while decoding, or "" when there is none.
+template <class Decoder>
+std::string decode_fault(std::string_view compressed, std::size_t in_chunk = SIZE_MAX) {
+    try {
+        decode_all<Decoder>(compressed, in_chunk);
+    } catch (const input::StreamError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// Read sizes on the input and the output side of a decoder.
+struct ChunkCase {
+    std::size_t in_chunk;
+    std::size_t out_chunk;
+};
 
 // A file in a directory of this test process, removed with the object.
 class TempFile {
