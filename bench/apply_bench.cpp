@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,17 +103,9 @@ void BM_Apply(benchmark::State& state, const Workload* work) {
 
 int main(int argc, char** argv) {
     using namespace quorvane::cache;
-    benchmark::Initialize(&argc, argv);
-    std::vector<fs::path> files(argv + 1, argv + argc);
-    if (files.empty()) files = quorvane::bench::default_files();
-    std::vector<std::unique_ptr<Workload>> workloads;
-    for (const fs::path& file : files) {
-        const Workload& work = *workloads.emplace_back(std::make_unique<Workload>(file));
-        const std::string name = file.filename().string();
-        benchmark::RegisterBenchmark(("load/" + name).c_str(), BM_Load, &work)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("decode/" + name).c_str(), BM_Decode, &work)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("apply/" + name).c_str(), BM_Apply, &work)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    return quorvane::bench::run_on_files<Workload>(argc, argv, {
+        {"load", BM_Load},
+        {"decode", BM_Decode},
+        {"apply", BM_Apply},
+    });
 }

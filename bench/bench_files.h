@@ -1,10 +1,17 @@
-// The files a C++ benchmark runs on when none are named: the shared
-// recordings that exist and every generated recording in data/large.
+// The files the C++ benchmarks run on, and their common main: every named
+// file, or else the shared recordings that exist and every generated
+// recording in data/large, each measured by every benchmark of the program.
 #pragma once
 
 #include <algorithm>
 #include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace quorvane::bench {
 
@@ -24,6 +31,29 @@ inline std::vector<std::filesystem::path> default_files() {
         files.insert(files.end(), generated.begin(), generated.end());
     }
     return files;
+}
+
+// Loads a Workload per file once and registers each benchmark on it as
+// "name/file".
+template <class Workload>
+int run_on_files(int argc, char** argv,
+                 std::initializer_list<std::pair<const char*, void (*)(benchmark::State&, const Workload*)>> benchmarks) {
+    namespace fs = std::filesystem;
+    benchmark::Initialize(&argc, argv);
+    std::vector<fs::path> files(argv + 1, argv + argc);
+    if (files.empty()) files = default_files();
+    std::vector<std::unique_ptr<Workload>> workloads;
+    for (const fs::path& file : files) {
+        const Workload& work = *workloads.emplace_back(std::make_unique<Workload>(file));
+        for (const auto& [name, run] : benchmarks) {
+            std::string label = name;
+            label.append("/").append(file.filename().string());
+            benchmark::RegisterBenchmark(label.c_str(), run, &work)->Unit(benchmark::kMillisecond);
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace quorvane::bench
