@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "json_dump.h"
+#include "line_vectors.h"
 #include "market/input/json_line_parser.h"
 #include "market/input/line_text.h"
 #include "market/input/stream_error.h"
@@ -20,26 +21,6 @@ namespace {
 
 constexpr std::size_t kVectorCount = 2600;
 constexpr int kReportedFailures = 8;
-
-std::string decode_base64(std::string_view text) {
-    static constexpr std::string_view kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::uint32_t bits = 0;
-    int bit_count = 0;
-    for (char c : text) {
-        if (c == '=') break;
-        const std::size_t value = kAlphabet.find(c);
-        if (value == std::string_view::npos) throw std::invalid_argument("not base64: " + std::string(text));
-        bits = bits << 6 | static_cast<std::uint32_t>(value);
-        bit_count += 6;
-        if (bit_count >= 8) {
-            bit_count -= 8;
-            out += static_cast<char>(bits >> bit_count & 0xFF);
-        }
-    }
-    return out;
-}
 
 // The line with its non-printable bytes escaped, so that a failure is readable.
 std::string printable(std::string_view line) {
@@ -67,33 +48,15 @@ std::string outcome(JsonLineParser& parser, std::string_view line) {
     }
 }
 
-struct Vector {
-    std::size_t row;
-    std::string line;
-    std::string expected;
-};
-
-std::vector<Vector> load_vectors(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<Vector> vectors;
-    std::string text;
-    for (std::size_t row = 1; std::getline(file, text); ++row) {
-        const std::size_t tab = text.find('\t');
-        if (tab == std::string::npos) throw std::runtime_error("row without a tab: " + std::to_string(row));
-        vectors.push_back({row, decode_base64(std::string_view(text).substr(0, tab)), text.substr(tab + 1)});
-    }
-    return vectors;
-}
-
 TEST(LineVectors, EveryRowGivesItsExpectedOutcome) {
-    const std::filesystem::path path = std::filesystem::path(QUORVANE_SHARED_DIR) / "data/json/line-vectors.tsv";
+    const std::filesystem::path path = testing::line_vectors_path();
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "line vectors not found at " << path;
-    const std::vector<Vector> vectors = load_vectors(path);
+    const std::vector<testing::LineVector> vectors = testing::load_line_vectors(path);
     ASSERT_EQ(vectors.size(), kVectorCount);
 
     JsonLineParser parser;
     int failures = 0;
-    for (const Vector& vector : vectors) {
+    for (const testing::LineVector& vector : vectors) {
         const std::string got = outcome(parser, vector.line);
         if (got == vector.expected) continue;
         if (++failures <= kReportedFailures) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "market/cache/market_change_record.h"
+#include "market/cache/stored_messages.h"
 
 namespace quorvane::cache::testing {
 
@@ -186,5 +187,18 @@ private:
 };
 
 inline std::string dump(const MarketChangeRecord& record) { return RecordDump().change(record).take(); }
+
+// "pt=N | change | change ..." for each stored message, "" when nothing was stored.
+inline std::string dump(const StoredMessages& store) {
+    std::string text;
+    MarketChangeRecord scratch;
+    for (std::size_t i = 0; i < store.size(); ++i) {
+        text += (i ? " || pt=" : "pt=") + std::to_string(store.publish_time(i));
+        store.for_each_market_change(i, scratch, [&](const MarketChangeRecord& change) {
+            text += " | " + dump(change);
+        });
+    }
+    return text;
+}
 
 }  // namespace quorvane::cache::testing

@@ -4,31 +4,25 @@
 
 #include <string>
 
+#include "padded_line.h"
 #include "record_dump.h"
 
 namespace quorvane::input {
 namespace {
 
-// "pt=N | change | change ..." for each stored message, "" when nothing was stored.
-std::string describe(const cache::StoredMessages& store) {
-    std::string text;
-    cache::MarketChangeRecord scratch;
-    for (std::size_t i = 0; i < store.size(); ++i) {
-        text += (i ? " || pt=" : "pt=") + std::to_string(store.publish_time(i));
-        store.for_each_market_change(i, scratch, [&](const cache::MarketChangeRecord& change) {
-            text += " | " + cache::testing::dump(change);
-        });
-    }
-    return text;
-}
-
+// Through the parsed document; the one-pass reading, where it takes the
+// line, must store the same.
 std::string select(const std::string& line) {
     simdjson::dom::parser parser;
     simdjson::dom::element element;
     EXPECT_EQ(parser.parse(line).get(element), simdjson::SUCCESS) << line;
     cache::StoredMessages store;
     select_line_message(element, store);
-    return describe(store);
+    const std::string stored = cache::testing::dump(store);
+    cache::StoredMessages direct;
+    if (try_select_line_message(testing::PaddedLine(line).view(), direct))
+        EXPECT_EQ(cache::testing::dump(direct), stored) << "read in one pass: " << line;
+    return stored;
 }
 
 struct LineCase {
@@ -88,7 +82,7 @@ TEST(SelectLineMessage, AppendsLinesInOrderAndRereadsRecordsFreshly) {
         ASSERT_EQ(parser.parse(std::string(line)).get(element), simdjson::SUCCESS);
         select_line_message(element, store);
     }
-    EXPECT_EQ(describe(store), R"(pt=3 | id="1.2" img rc[{id=1 atb[2:3]}] | tv=1 || pt=4 | rc[{id=2}])");
+    EXPECT_EQ(cache::testing::dump(store), R"(pt=3 | id="1.2" img rc[{id=1 atb[2:3]}] | tv=1 || pt=4 | rc[{id=2}])");
 }
 
 }  // namespace

@@ -1,13 +1,39 @@
 #include "market/input/select_line_message.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "market/cache/json_readings.h"
+#include "market/cache/market_change_reading.h"
+#include "market/input/json_pull_parser.h"
 
 namespace quorvane::input {
+namespace {
 
 using simdjson::dom::element;
+
+// The records of one line; they keep their vectors' capacity from one line
+// to the next.
+class LineRecords {
+public:
+    cache::MarketChangeRecord& next() {
+        if (count_ == records_.size()) records_.emplace_back();
+        return records_[count_++];
+    }
+    void clear() { count_ = 0; }
+    void append_to(cache::StoredMessages& out, std::int64_t pt) const {
+        out.append(pt, {records_.data(), count_});
+    }
+
+private:
+    std::vector<cache::MarketChangeRecord> records_;
+    std::size_t count_ = 0;
+};
+
+thread_local LineRecords line_records;
+
+}  // namespace
 
 void select_line_message(element line, cache::StoredMessages& out) {
     auto members = cache::read_object(line);
@@ -22,21 +48,46 @@ void select_line_message(element line, cache::StoredMessages& out) {
     const std::int64_t pt = publish_time ? cache::read_integer(*publish_time).value_or(0) : 0;
     if (pt < 1) return;
 
-    // Records keep their vectors' capacity from one line to the next.
-    thread_local std::vector<cache::MarketChangeRecord> records;
-    std::size_t count = 0;
-    auto next_record = [&]() -> cache::MarketChangeRecord& {
-        if (count == records.size()) records.emplace_back();
-        return records[count++];
-    };
+    LineRecords& records = line_records;
+    records.clear();
     if (auto changes = market_changes ? cache::read_array(*market_changes) : std::nullopt) {
-        for (element change : *changes) cache::read_market_change(change, next_record());
+        for (element change : *changes) cache::read_market_change(change, records.next());
     } else if (whole_line_is_change) {
-        cache::read_market_change(line, next_record());
+        cache::read_market_change(line, records.next());
     } else {
         return;
     }
-    out.append(pt, {records.data(), count});
+    records.append_to(out, pt);
+}
+
+bool try_select_line_message(std::string_view line, cache::StoredMessages& out) {
+    LineRecords& records = line_records;
+    records.clear();
+    JsonPullParser parser(line);
+    std::optional<std::int64_t> pt;
+    bool has_changes = false;
+    try {
+        bool seen_changes = false;
+        PullValue(parser, 0).members([&](std::string_view key, PullValue value) {
+            if (key == "pt") {
+                pt = value.integer();
+            } else if (key == "mc") {
+                // A later "mc" would replace the records read so far.
+                if (std::exchange(seen_changes, true)) throw JsonPullParser::Unsupported{};
+                has_changes = value.elements(
+                    [&](PullValue change) { cache::read_market_change_value(change, records.next()); });
+            } else if (key == "marketDefinition" || key == "rc") {
+                throw JsonPullParser::Unsupported{};
+            } else {
+                value.skip();
+            }
+        });
+        parser.finish();
+    } catch (const JsonPullParser::Unsupported&) {
+        return false;
+    }
+    if (has_changes && pt.value_or(0) >= 1) records.append_to(out, *pt);
+    return true;
 }
 
 }  // namespace quorvane::input

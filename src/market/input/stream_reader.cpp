@@ -38,7 +38,7 @@ cache::StoredMessages read_stream(ByteSource& source) {
     while (const auto line = lines.next_line()) {
         if (!is_valid_utf8(*line)) throw StreamError("stream did not contain valid UTF-8");
         if (is_blank_line(*line)) continue;
-        select_line_message(parser.parse(*line), messages);
+        if (!try_select_line_message(*line, messages)) select_line_message(parser.parse(*line), messages);
     }
     messages.shrink_to_fit();
     return messages;

@@ -1,0 +1,201 @@
+// The one-pass line reading against the parsed document: wherever it takes
+// a line, it must store exactly what the document gives, and it must leave
+// every line the full parser refuses.
+#include "market/input/json_pull_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "line_vectors.h"
+#include "market/input/json_line_parser.h"
+#include "market/input/line_text.h"
+#include "market/input/select_line_message.h"
+#include "market/input/stream_error.h"
+#include "padded_line.h"
+#include "record_dump.h"
+
+namespace quorvane::input {
+namespace {
+
+enum class Taken { Yes, No };
+
+// Whether the one-pass reading took the line; fails the test when it took
+// a line the full parser refuses or stored anything else than it.
+Taken read_both_ways(JsonLineParser& parser, const std::string& line) {
+    const testing::PaddedLine padded(line);
+    cache::StoredMessages direct;
+    const bool taken = try_select_line_message(padded.view(), direct);
+    if (!taken) EXPECT_EQ(direct.size(), 0u) << line;
+    cache::StoredMessages parsed;
+    try {
+        select_line_message(parser.parse(padded.view()), parsed);
+    } catch (const StreamError& error) {
+        EXPECT_FALSE(taken) << "took a line the parser refuses (" << error.what() << "): " << line;
+        return Taken::No;
+    }
+    if (taken) EXPECT_EQ(cache::testing::dump(direct), cache::testing::dump(parsed)) << line;
+    return taken ? Taken::Yes : Taken::No;
+}
+
+struct LineCase {
+    std::string line;
+    Taken taken;
+
+    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.line; }
+};
+
+class OnePass : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(OnePass, TakesOnlyWhatItReadsAsTheParserDoes) {
+    JsonLineParser parser;
+    EXPECT_EQ(read_both_ways(parser, GetParam().line), GetParam().taken) << GetParam().line;
+}
+
+constexpr Taken Y = Taken::Yes;
+constexpr Taken N = Taken::No;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, OnePass,
+    ::testing::Values(
+        LineCase{R"({"op":"mcm","clk":"A","pt":5,"mc":[{"id":"1.2","rc":[{"atb":[[1.01,2.5],[3,4]],"id":7}]}]})", Y},
+        LineCase{" \t{\"pt\":5,\"mc\":[ ]}\r ", Y},
+        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1,2]],"atb":[[3,4]]}]}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1,2]],"atb":null}]}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1}],"rc":[{"id":2}]}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1}],"rc":7}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"marketDefinition":{"venue":"A","runners":[{"id":1}]},
+                    "marketDefinition":{"status":"OPEN"}}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"marketDefinition":{"venue":"A"},"marketDefinition":[]}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"marketDefinition":{"regulators":["a",1,"b"],"regulators":["c"],
+                    "runners":[{"id":1},2,{"bsp":"x"}],"runners":[{"bsp":3.5,"hc":-0.5}]}}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1],[2,3,4],5,[true,"x"],[[1],{}]],"spn":"NaN","spf":{}}]}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1.0},{"id":"1"},{"id":-3,"hc":1}]}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"tv":0.1,"version":12345678901,"lastMatchTime":-9}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"x":{"a":[{"b":[[[]]]}],"c":null,"d":false}}]})", Y},
+        LineCase{R"({"pt":0,"mc":[{"id":"1.2"}]})", Y},
+        LineCase{R"({"pt":5,"mc":{}})", Y},
+        LineCase{R"([{"pt":5}])", Y},
+        LineCase{R"({"pt":5,"mc":[],"mc":[]})", N},
+        LineCase{R"({"pt":5,"rc":[{"id":1}]})", N},
+        LineCase{R"({"pt":5,"marketDefinition":{}})", N},
+        // Escapes, exponents, "-0" and numbers beyond an exact reading go to the parser.
+        LineCase{R"({"pt":5,"mc":[{"id":"1.\u0032"}]})", N},
+        LineCase{R"({"p\u0074":5,"mc":[]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":1e3}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":1.5E-3}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"version":-0}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":-0.0}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"version":1234567890123456789}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":0.12345678901234567}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":12345678.123456789}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":1234567.1234567}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"tv":123456789012.25}]})", Y},
+        LineCase{R"({"pt":5,"mc":[{"tv":0.000000000000000001}]})", Y},
+        // Malformed lines, which the parser words.
+        LineCase{R"({"pt":5,"mc":[{"tv":01}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":1.}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":.5}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":-}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":+1}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"tv":1.5.2}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"img":tru}]})", N},
+        LineCase{R"({"pt":5,"mc":[{"img":truex}]})", N},
+        LineCase{R"({"pt":5,"mc":[1,]})", N},
+        LineCase{R"({"pt":5,"mc":[,1]})", N},
+        LineCase{R"({"pt":5,})", N},
+        LineCase{R"({"pt":5 "mc":[]})", N},
+        LineCase{R"({"pt":5,"mc":[]} x)", N},
+        LineCase{R"({"pt":5,"mc":[]}{})", N},
+        LineCase{R"({"pt":5,"mc":[)", N},
+        LineCase{"{\"pt\":5,\"mc\":[{\"id\":\"a\tb\"}]}", N},
+        LineCase{"{\"pt\":5,\"mc\":[]}\f", N},
+        LineCase{R"({"pt":5,"mc":["open)", N},
+        LineCase{"5", Y},
+        LineCase{"-", N}));
+
+TEST(OnePass, LeavesNestingDeeperThanItsLimit) {
+    JsonLineParser parser;
+    const auto nested = [](int depth) {
+        return R"({"pt":5,"mc":[{"x":)" + std::string(depth, '[') + std::string(depth, ']') + "}]}";
+    };
+    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 4)), Taken::Yes);
+    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth)), Taken::No);
+}
+
+// Decimal texts of every length, each the parser's double bit for bit where
+// taken; up to 15 digits every one is exact, so must be taken.
+TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
+    std::mt19937_64 random(20261208);
+    simdjson::dom::parser reference;
+    for (int whole_digits = 1; whole_digits <= 19; ++whole_digits) {
+        for (int fraction_digits = 0; fraction_digits <= 19; ++fraction_digits) {
+            for (int sample = 0; sample < 20; ++sample) {
+                std::string text = random() % 4 == 0 ? "-" : "";
+                text += static_cast<char>('1' + random() % 9);
+                for (int i = 1; i < whole_digits; ++i) text += static_cast<char>('0' + random() % 10);
+                if (fraction_digits > 0) text += '.';
+                for (int i = 0; i < fraction_digits; ++i) text += static_cast<char>('0' + random() % 10);
+                const testing::PaddedLine padded(text);
+                JsonPullParser pull(padded.view());
+                std::optional<double> got;
+                try {
+                    got = PullValue(pull, 0).number();
+                    pull.finish();
+                } catch (const JsonPullParser::Unsupported&) {
+                    EXPECT_GT(whole_digits + fraction_digits, 15) << "left " << text;
+                    continue;
+                }
+                double expected;
+                ASSERT_EQ(reference.parse(text).get_double().get(expected), simdjson::SUCCESS) << text;
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(expected)) << text;
+            }
+        }
+    }
+}
+
+// Every vector line, and every line of the recordings, where the one-pass
+// reading must take them all.
+TEST(OnePass, AgreesWithTheParserOnEveryLineVector) {
+    const auto path = testing::line_vectors_path();
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "line vectors not found at " << path;
+    JsonLineParser parser;
+    int taken = 0;
+    for (const testing::LineVector& vector : testing::load_line_vectors(path)) {
+        if (!is_valid_utf8(vector.line) || is_blank_line(vector.line)) continue;
+        if (read_both_ways(parser, vector.line) == Taken::Yes) ++taken;
+    }
+    EXPECT_GT(taken, 0);
+}
+
+TEST(OnePass, TakesEveryLineOfTheRecordings) {
+    const std::filesystem::path shared = std::filesystem::path(QUORVANE_SHARED_DIR) / "data/real";
+    std::vector<std::filesystem::path> files = {std::filesystem::path(QUORVANE_SOURCE_DIR) / "data/sample.jsonl"};
+    if (std::filesystem::exists(shared)) {
+        for (const auto& entry : std::filesystem::directory_iterator(shared))
+            if (entry.path().extension() != ".gz" && entry.path().extension() != ".md") files.push_back(entry.path());
+    }
+    JsonLineParser parser;
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        ASSERT_TRUE(in) << file;
+        std::string line;
+        int lines = 0;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (is_blank_line(line)) continue;
+            ++lines;
+            EXPECT_EQ(read_both_ways(parser, line), Taken::Yes) << file << " line " << lines;
+        }
+        EXPECT_GT(lines, 0) << file;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::input
