@@ -48,7 +48,7 @@ clean:
 # kept in build/fuzz/corpus, the seeds are written anew every time.
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 180
-FUZZERS := read_stream apply_stream
+FUZZERS := read_stream apply_stream read_lines
 FUZZ_OPTIONS = -max_total_time=$(FUZZ_SECONDS) -max_len=131072 -rss_limit_mb=3072 -timeout=30 \
     -dict=tests/fuzz/stream.dict -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/findings/
 

@@ -5,7 +5,8 @@
 
 OUTPUT_DIR/read_stream/ gets seeds for read_stream_fuzzer (a first byte whose
 lowest bit chooses gzip, then the content) and OUTPUT_DIR/apply_stream/ seeds
-for apply_stream_fuzzer (plain stream content). Seeds are small markets from
+for apply_stream_fuzzer (plain stream content), OUTPUT_DIR/read_lines/ the same
+for read_lines_fuzzer. Seeds are small markets from
 scripts/generate_stream.py and the inputs of the shared line vectors; the
 vectors are skipped with a notice when the file is absent. Standard library
 only; the same inputs give the same files.
@@ -78,6 +79,7 @@ def main() -> None:
     read_seeds.append(GZIP + compress(long_line))
     write_seeds(output / "read_stream", read_seeds)
     write_seeds(output / "apply_stream", markets + lines)
+    write_seeds(output / "read_lines", markets + lines)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,50 @@
+// Fuzzes the one-pass line reading against the parsed document. Each line of
+// the input is read both ways; a line the one-pass reading takes must be one
+// the parser accepts, and must store exactly what the parser's reading does.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "../cpp/record_dump.h"
+#include "market/input/json_line_parser.h"
+#include "market/input/line_text.h"
+#include "market/input/select_line_message.h"
+#include "market/input/stream_error.h"
+
+namespace {
+
+using namespace quorvane;
+
+void read_both_ways(input::JsonLineParser& parser, std::string_view line) {
+    if (!input::is_valid_utf8(line) || input::is_blank_line(line)) return;
+    // Digits after the line's end must not be taken for part of it.
+    std::string padded(line);
+    padded.append(simdjson::SIMDJSON_PADDING, '7');
+    const std::string_view view(padded.data(), line.size());
+    cache::StoredMessages direct;
+    const bool taken = input::try_select_line_message(view, direct);
+    cache::StoredMessages parsed;
+    try {
+        input::select_line_message(parser.parse(view), parsed);
+    } catch (const input::StreamError&) {
+        if (taken) std::abort();
+        return;
+    }
+    if (taken && cache::testing::dump(direct) != cache::testing::dump(parsed)) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static input::JsonLineParser parser;
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        read_both_ways(parser, text.substr(start, end - start));
+        start = end + 1;
+    }
+    return 0;
+}
