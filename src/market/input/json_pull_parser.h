@@ -7,7 +7,12 @@
 // words the error of a malformed one.
 #pragma once
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 #include <optional>
 #include <string_view>
 
@@ -60,6 +65,75 @@ private:
     const char* next_;
     const char* end_;
 };
+
+namespace pull_detail {
+
+// The count of digits that start the eight bytes of `word` (first byte
+// lowest), 8 when all are: a byte is a digit when both it and it plus 6 have
+// 3 for their high nibble. A carry out of a byte only reaches later bytes,
+// which no longer count.
+inline int leading_digits(std::uint64_t word) {
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kThrees = 0x3030303030303030;
+    const std::uint64_t misses = ((word & kHigh) ^ kThrees) | (((word + 0x0606060606060606) & kHigh) ^ kThrees);
+    return misses == 0 ? 8 : std::countr_zero(misses) / 8;
+}
+
+// The value of the first `count` (1 to 8) digits of `word`: the rest are
+// shifted out, and the missing ones come in as leading zeros.
+inline std::uint64_t digits_value(std::uint64_t word, int count) {
+    std::uint64_t v = (word & 0x0F0F0F0F0F0F0F0F) << (8 * (8 - count));
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+    return (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
+}
+
+}  // namespace pull_detail
+
+// The grammar's number without exponent. An integer of up to 18 digits is
+// the integer itself; a fraction is the digits over a power of ten, which is
+// exact whenever the digits are (the full parser rounds the same way).
+//
+// Nearly every number has fewer than 8 digits before and after the point:
+// each run is read eight bytes at a time, which the padding after the line
+// allows, and counted only up to the line's end.
+inline JsonPullParser::Number JsonPullParser::number() {
+    peek();
+    const char* at = next_;
+    const char* const end = end_;
+    const bool negative = at != end && *at == '-';
+    if (negative) ++at;
+    const auto run_at = [end](const char* from) {
+        std::uint64_t word;
+        std::memcpy(&word, from, sizeof word);
+        const std::ptrdiff_t digits = std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), end - from);
+        return std::pair{word, static_cast<int>(digits)};
+    };
+    if (const auto [word, count] = run_at(at); count > 0 && count < 8 && (count == 1 || *at != '0')) {
+        const std::uint64_t whole = pull_detail::digits_value(word, count);
+        const char* after = at + count;
+        if (after == end || *after != '.') {
+            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
+            // "-0" must read as the double -0.0: the full parser's business.
+            if (negative && whole == 0) throw Unsupported{};
+            next_ = after;
+            const auto integer = static_cast<std::int64_t>(whole);
+            return {true, negative ? -integer : integer, 0.0};
+        }
+        if (const auto [fraction_word, fraction_count] = run_at(after + 1); fraction_count > 0 && fraction_count < 8) {
+            after += 1 + fraction_count;
+            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
+            next_ = after;
+            // Signed, as the conversions of signed integers to double are the cheap ones.
+            constexpr std::int64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            const std::int64_t scale = kScales[fraction_count];
+            const auto digits = static_cast<std::int64_t>(whole) * scale +
+                                static_cast<std::int64_t>(pull_detail::digits_value(fraction_word, fraction_count));
+            const double value = static_cast<double>(digits) / static_cast<double>(scale);
+            return {false, 0, negative ? -value : value};
+        }
+    }
+    return long_number(negative, at);
+}
 
 // A value of the line at the parser's position, read the way
 // market_change_reading.h reads values: every reading consumes it.
