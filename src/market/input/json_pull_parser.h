@@ -93,9 +93,9 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
 // the integer itself; a fraction is the digits over a power of ten, which is
 // exact whenever the digits are (the full parser rounds the same way).
 //
-// Nearly every number has fewer than 8 digits before and after the point:
-// each run is read eight bytes at a time, which the padding after the line
-// allows, and counted only up to the line's end.
+// Nearly every number has fewer than 16 digits before the point and 8 after
+// it: each run is read eight bytes at a time, which the padding after the
+// line allows, and counted only up to the line's end.
 inline JsonPullParser::Number JsonPullParser::number() {
     peek();
     const char* at = next_;
@@ -108,8 +108,23 @@ inline JsonPullParser::Number JsonPullParser::number() {
         const std::ptrdiff_t digits = std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), end - from);
         return std::pair{word, static_cast<int>(digits)};
     };
-    if (const auto [word, count] = run_at(at); count > 0 && count < 8 && (count == 1 || *at != '0')) {
-        const std::uint64_t whole = pull_detail::digits_value(word, count);
+    // The whole part: up to 15 digits in two words, none of them a leading zero.
+    auto [word, count] = run_at(at);
+    std::uint64_t whole = 0;
+    if (count == 8) {
+        const auto [next_word, next_count] = run_at(at + 8);
+        if (next_count < 8) {
+            constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            whole = pull_detail::digits_value(word, 8) * kScales[next_count] +
+                    (next_count ? pull_detail::digits_value(next_word, next_count) : 0);
+            count += next_count;
+        } else {
+            count = 16;  // beyond this reading
+        }
+    } else if (count > 0) {
+        whole = pull_detail::digits_value(word, count);
+    }
+    if (count > 0 && count < 16 && (count == 1 || *at != '0')) {
         const char* after = at + count;
         if (after == end || *after != '.') {
             if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
@@ -119,7 +134,9 @@ inline JsonPullParser::Number JsonPullParser::number() {
             const auto integer = static_cast<std::int64_t>(whole);
             return {true, negative ? -integer : integer, 0.0};
         }
-        if (const auto [fraction_word, fraction_count] = run_at(after + 1); fraction_count > 0 && fraction_count < 8) {
+        // A fraction: at most 15 digits in all, so that they are exact as a double.
+        const auto [fraction_word, fraction_count] = run_at(after + 1);
+        if (fraction_count > 0 && fraction_count < 8 && count + fraction_count <= 15) {
             after += 1 + fraction_count;
             if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
             next_ = after;
