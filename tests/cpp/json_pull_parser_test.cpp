@@ -32,7 +32,9 @@ Taken read_both_ways(JsonLineParser& parser, const std::string& line) {
     const testing::PaddedLine padded(line);
     cache::StoredMessages direct;
     const bool taken = try_select_line_message(padded.view(), direct);
-    if (!taken) EXPECT_EQ(direct.size(), 0u) << line;
+    if (!taken) {
+        EXPECT_EQ(direct.size(), 0u) << line;
+    }
     cache::StoredMessages parsed;
     try {
         select_line_message(parser.parse(padded.view()), parsed);
@@ -40,7 +42,9 @@ Taken read_both_ways(JsonLineParser& parser, const std::string& line) {
         EXPECT_FALSE(taken) << "took a line the parser refuses (" << error.what() << "): " << line;
         return Taken::No;
     }
-    if (taken) EXPECT_EQ(cache::testing::dump(direct), cache::testing::dump(parsed)) << line;
+    if (taken) {
+        EXPECT_EQ(cache::testing::dump(direct), cache::testing::dump(parsed)) << line;
+    }
     return taken ? Taken::Yes : Taken::No;
 }
 

@@ -20,8 +20,9 @@ std::string select(const std::string& line) {
     select_line_message(element, store);
     const std::string stored = cache::testing::dump(store);
     cache::StoredMessages direct;
-    if (try_select_line_message(testing::PaddedLine(line).view(), direct))
+    if (try_select_line_message(testing::PaddedLine(line).view(), direct)) {
         EXPECT_EQ(cache::testing::dump(direct), stored) << "read in one pass: " << line;
+    }
     return stored;
 }
 

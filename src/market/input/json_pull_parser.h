@@ -189,11 +189,7 @@ public:
     template <class Visit>
     bool members(Visit&& visit) {
         if (parser_->peek() != '{') return not_container();
-        enter();
-        if (parser_->peek() == '}') {
-            parser_->consume('}');
-            return true;
-        }
+        if (enter_and_close('}')) return true;
         for (;;) {
             if (parser_->peek() != '"') throw JsonPullParser::Unsupported{};
             const std::string_view key = parser_->string();
@@ -206,11 +202,7 @@ public:
     template <class Visit>
     bool elements(Visit&& visit) {
         if (parser_->peek() != '[') return not_container();
-        enter();
-        if (parser_->peek() == ']') {
-            parser_->consume(']');
-            return true;
-        }
+        if (enter_and_close(']')) return true;
         for (;;) {
             visit(PullValue(*parser_, depth_ + 1));
             if (close_or_next(']')) return true;
@@ -227,9 +219,13 @@ private:
         skip();
         return false;
     }
-    void enter() {
+    // Steps into the container; true when it is empty and closed at once.
+    bool enter_and_close(char close) {
         if (depth_ >= JsonPullParser::kMaxDepth) throw JsonPullParser::Unsupported{};
         parser_->consume(parser_->peek());
+        if (parser_->peek() != close) return false;
+        parser_->consume(close);
+        return true;
     }
     // After a member or element: true at the closing bracket, false at ','.
     bool close_or_next(char close) {
