@@ -30,20 +30,9 @@ T& value_of(PyObject* self) noexcept {
 template <class T>
 inline constexpr std::size_t spare_instances = 0;
 
-// Under AddressSanitizer no block is kept, so that a use of a dead object is
-// reported rather than hidden by its block's next owner.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kKeepSpareBlocks = false;
-#else
-inline constexpr bool kKeepSpareBlocks = true;
-#endif
-
 template <class T>
-using SpareBlocks = FreeList<kKeepSpareBlocks ? spare_instances<T> : 0>;
-
-template <class T>
-SpareBlocks<T>& spare_blocks() noexcept {
-    static SpareBlocks<T> blocks;
+FreeList<spare_instances<T>>& spare_blocks() noexcept {
+    static FreeList<spare_instances<T>> blocks;
     return blocks;
 }
 
