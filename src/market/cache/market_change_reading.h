@@ -13,8 +13,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -108,29 +110,29 @@ void definition_runner(Value value, DefinitionRunnerRecord& runner) {
     });
 }
 
-// Back to the empty definition, keeping the capacity of its vectors.
-inline void reset(MarketDefinitionRecord& definition) {
-    auto runners = std::move(definition.runners);
-    auto regulators = std::move(definition.regulators);
-    definition = MarketDefinitionRecord{};
-    runners.clear();
-    regulators.clear();
-    definition.runners = std::move(runners);
-    definition.regulators = std::move(regulators);
+// Back to a default-constructed record, except that the listed members,
+// which the caller has emptied, keep their storage.
+template <class Record, class... Member>
+void reset_keeping(Record& record, Member Record::*... kept) {
+    std::tuple saved{std::move(record.*kept)...};
+    // Built anew in place: cheaper than assigning a default record member by member.
+    std::destroy_at(&record);
+    std::construct_at(&record);
+    std::apply([&](auto&... value) { ((record.*kept = std::move(value)), ...); }, saved);
 }
 
-// Back to the empty record, keeping the capacity of its vectors and storage.
+inline void reset(MarketDefinitionRecord& definition) {
+    definition.runners.clear();
+    definition.regulators.clear();
+    reset_keeping(definition, &MarketDefinitionRecord::runners, &MarketDefinitionRecord::regulators);
+}
+
+// The definition's vectors are let go: definitions are rare, and moving the
+// large definition out and back would cost every line.
 inline void reset(MarketChangeRecord& record) {
-    auto runner_changes = std::move(record.runner_changes);
-    auto definition = std::move(record.definition);
-    auto pair_storage = std::move(record.pair_storage);
-    record = MarketChangeRecord{};
-    runner_changes.clear();
-    reset(definition);
-    pair_storage.clear();
-    record.runner_changes = std::move(runner_changes);
-    record.definition = std::move(definition);
-    record.pair_storage = std::move(pair_storage);
+    record.runner_changes.clear();
+    record.pair_storage.clear();
+    reset_keeping(record, &MarketChangeRecord::runner_changes, &MarketChangeRecord::pair_storage);
 }
 
 // Returns false when the value is not an object.
