@@ -133,6 +133,45 @@ TEST(OnePass, LeavesNestingDeeperThanItsLimit) {
     EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth)), Taken::No);
 }
 
+// One byte of each kind at every offset of texts that span several words:
+// a quote ends the text there, a backslash or control byte leaves the line,
+// anything else is text; a text that runs to the line's end is left too,
+// although the padding after it holds quotes.
+TEST(OnePass, ReadsTextsUpToTheirFirstSpecialByte) {
+    const auto read = [](const std::string& line) -> std::optional<std::string> {
+        const testing::PaddedLine padded(line);
+        JsonPullParser pull(padded.view());
+        try {
+            return std::string(pull.string());
+        } catch (const JsonPullParser::Unsupported&) {
+            return std::nullopt;
+        }
+    };
+    for (int length = 0; length <= 20; ++length) {
+        const std::string text(static_cast<std::size_t>(length), 'a');
+        EXPECT_EQ(read('"' + text), std::nullopt) << length;
+        EXPECT_EQ(read('"' + text + '"'), text) << length;
+        // The line ends just before the closing quote.
+        const std::string cut = '"' + text + "\"}]         ";
+        JsonPullParser pull(std::string_view(cut).substr(0, static_cast<std::size_t>(length) + 1));
+        EXPECT_THROW(pull.string(), JsonPullParser::Unsupported) << length;
+        for (int at = 0; at < length; ++at) {
+            for (const char special : {'"', '\\', '\0', '\x1F', '\n'}) {
+                std::string line = '"' + text + '"';
+                line[static_cast<std::size_t>(at) + 1] = special;
+                const auto expected = special == '"' ? std::optional(text.substr(0, static_cast<std::size_t>(at)))
+                                                     : std::nullopt;
+                EXPECT_EQ(read(line), expected) << length << " at " << at << " byte " << int(special);
+            }
+            for (const char plain : {' ', '!', '#', '[', ']', '\x7F', '\x80', '\xA2', '\xDC', '\xFF'}) {
+                std::string line = '"' + text + '"';
+                line[static_cast<std::size_t>(at) + 1] = plain;
+                EXPECT_EQ(read(line), line.substr(1, static_cast<std::size_t>(length))) << length << " at " << at;
+            }
+        }
+    }
+}
+
 // Decimal texts of every length, each the parser's double bit for bit where
 // taken; up to 15 digits every one is exact, so must be taken.
 TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
@@ -156,7 +195,7 @@ TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
                     EXPECT_GT(whole_digits + fraction_digits, 15) << "left " << text;
                     continue;
                 }
-                double expected;
+                double expected = 0.0;
                 ASSERT_EQ(reference.parse(text).get_double().get(expected), simdjson::SUCCESS) << text;
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(expected)) << text;
             }
