@@ -136,6 +136,63 @@ def test_bad_definition_time_fails_with_strptimes_error(tmp_path, text):
     assert first.market_definition.market_time is None
 
 
+def strptime_either(text):
+    """What the two strptime formats give for a definition time, or the second one's error."""
+    try:
+        return datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%fZ")
+    except ValueError:
+        pass
+    try:
+        return datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%SZ")
+    except ValueError as error:
+        return error
+
+
+def near_exchange_times(rng):
+    """Valid times in the exchange's spelling, and texts one slip away from it."""
+    texts = []
+    for _ in range(400):
+        year = rng.choice([1, 4, 99, 100, 999, 1900, 1970, 2000, 2020, 2021, 2023, 2024, 2100, 2400, 9999,
+                           rng.randint(1, 9999)])
+        fields = [f"{year:04d}", f"{rng.randint(1, 12):02d}", f"{rng.randint(1, 31):02d}",
+                  f"{rng.randint(0, 23):02d}", f"{rng.randint(0, 59):02d}", f"{rng.randint(0, 59):02d}"]
+        fraction = rng.choice(["", "." + "".join(rng.choice("0123456789") for _ in range(rng.randint(0, 7)))])
+        text = "{}-{}-{}T{}:{}:{}".format(*fields) + fraction + "Z"
+        texts.append(text)
+        # One field at a limit or past it.
+        at = rng.randrange(6)
+        fields[at] = rng.choice({0: ["0000", "10000", "999"], 1: ["00", "13", "1", "001"],
+                                 2: ["00", "28", "29", "30", "31", "32", "1"], 3: ["24", "00", "7"],
+                                 4: ["60", "5"], 5: ["60", "61", "9"]}[at])
+        texts.append("{}-{}-{}T{}:{}:{}".format(*fields) + fraction + "Z")
+        # One character changed, dropped or added.
+        i = rng.randrange(len(text))
+        slip = rng.choice(["t", "z", " ", "-", ":", ".", "x", "\u0663", "\uff11", "\x00"])
+        texts += [text[:i] + slip + text[i + 1:], text[:i] + text[i + 1:], text[:i] + slip + text[i:]]
+    # Every day of a leap and a common February, and the months' last days.
+    texts += [f"{y}-02-{d:02d}T00:00:00Z" for y in (1900, 2000, 2023, 2024) for d in range(27, 31)]
+    texts += [f"2021-{m:02d}-{d}T12:00:00.1Z" for m in range(1, 13) for d in (30, 31)]
+    return texts
+
+
+def test_definition_times_equal_strptime(tmp_path):
+    texts = near_exchange_times(random.Random(5))
+    it = quorvane.iter_prices_file(write_stream(
+        tmp_path, *(message(i, change(definition={"marketTime": text})) for i, text in enumerate(texts, 1))))
+    mismatches = []
+    for text in texts:
+        try:
+            got = next(it).market_definition.market_time
+        except ValueError as error:
+            got = error
+        if not same(got, strptime_either(text)):
+            mismatches.append((text, got, strptime_either(text)))
+    assert mismatches == []
+    # Both kinds are well represented, so the comparison covers each.
+    failed = sum(isinstance(strptime_either(text), Exception) for text in texts)
+    assert len(texts) // 5 < failed < len(texts) * 4 // 5
+
+
 def test_definition_times_are_looked_up_for_each_conversion(tmp_path, monkeypatch):
     calls = []
     real = datetime.datetime

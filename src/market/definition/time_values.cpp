@@ -7,6 +7,8 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <optional>
+#include <string_view>
 
 #include "binding/errors.h"
 
@@ -43,6 +45,55 @@ void import_datetime_api() {
     if (!PyDateTimeAPI) binding::throw_pending_error();
 }
 
+struct DateTimeFields {
+    int year, month, day, hour, minute, second, microsecond;
+};
+
+bool is_leap_year(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+int days_in_month(int year, int month) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && is_leap_year(year) ? 29 : days[month - 1];
+}
+
+// The ASCII digits text[at, at + count) as a number, or -1.
+int ascii_number(std::string_view text, std::size_t at, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// The fields of a valid time in the spelling the exchange writes,
+// 2021-03-18T13:20:00.000Z (one to six fraction digits) or
+// 2021-03-18T13:20:00Z; strptime reads those to the same datetime. Any
+// other text is left to strptime, which also accepts looser spellings and
+// words its own errors.
+std::optional<DateTimeFields> exchange_time_fields(std::string_view text) {
+    if (text.size() < 20 || text.size() == 21 || text.size() > 27) return std::nullopt;
+    if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') return std::nullopt;
+    if (text.back() != 'Z') return std::nullopt;
+    DateTimeFields fields{ascii_number(text, 0, 4), ascii_number(text, 5, 2), ascii_number(text, 8, 2),
+                          ascii_number(text, 11, 2), ascii_number(text, 14, 2), ascii_number(text, 17, 2), 0};
+    if (fields.year < 1 || fields.month < 1 || fields.month > 12 || fields.day < 1 ||
+        fields.day > days_in_month(fields.year, fields.month) || fields.hour < 0 || fields.hour > 23 ||
+        fields.minute < 0 || fields.minute > 59 || fields.second < 0 || fields.second > 59) {
+        return std::nullopt;
+    }
+    if (text.size() > 20) {
+        const std::size_t digits = text.size() - 21;
+        if (text[19] != '.') return std::nullopt;
+        const int fraction = ascii_number(text, 20, digits);
+        if (fraction < 0) return std::nullopt;
+        fields.microsecond = fraction;
+        for (std::size_t i = digits; i < 6; ++i) fields.microsecond *= 10;
+    }
+    return fields;
+}
+
 }  // namespace
 
 PyRef definition_time_to_datetime(const std::optional<std::string>& text) {
@@ -50,6 +101,15 @@ PyRef definition_time_to_datetime(const std::optional<std::string>& text) {
     static PyObject* const module_name = interned("datetime");
     PyRef module = binding::check(PyImport_Import(module_name));
     PyRef datetime_class = binding::check(PyObject_GetAttr(module.get(), module_name));
+    // strptime costs microseconds a call; for the datetime class itself and
+    // a text in the exchange's spelling its result is known without it.
+    import_datetime_api();
+    if (datetime_class.get() == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType)) {
+        if (const auto fields = exchange_time_fields(*text)) {
+            return binding::check(PyDateTime_FromDateAndTime(fields->year, fields->month, fields->day, fields->hour,
+                                                             fields->minute, fields->second, fields->microsecond));
+        }
+    }
     PyRef value = binding::check(PyUnicode_FromStringAndSize(text->data(), static_cast<Py_ssize_t>(text->size())));
     if (PyRef result = strptime(datetime_class.get(), value.get(), "%Y-%m-%dT%H:%M:%S.%fZ")) return result;
     PyErr_Clear();
