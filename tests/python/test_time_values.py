@@ -66,6 +66,9 @@ def test_publish_times_equal_utcfromtimestamp(tmp_path):
     values += [rng.randint(1, 2**41) for _ in range(1000)]
     # Far out the quotient's fraction lands near microsecond halves; rounding must match.
     values += [YEAR_9999_END - k for k in range(0, 2000, 7)]
+    # Leap days, and the first and last days of years and centuries.
+    values += [day * 86_400_000 + k for day in (59, 789, 10_956, 11_016, 11_017, 47_540, 47_541, 2_932_896)
+               for k in (-1, 0, 1)]
     values += [YEAR_9999_END + 1, YEAR_9999_END + 10**9, 2**53, 2**62, 2**63 - 1]
     got = publish_times(tmp_path, values)
     mismatches = [(ms, g, utcfromtimestamp(ms)) for ms, g in zip(values, got) if not same(g, utcfromtimestamp(ms))]

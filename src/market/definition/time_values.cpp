@@ -3,7 +3,6 @@
 #include <Python.h>
 #include <datetime.h>
 
-#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <limits>
@@ -43,6 +42,25 @@ void import_datetime_api() {
     if (PyDateTimeAPI) return;
     PyDateTime_IMPORT;
     if (!PyDateTimeAPI) binding::throw_pending_error();
+}
+
+struct CivilDate {
+    std::int64_t year;
+    int month, day;
+};
+
+// The proleptic Gregorian date of a count of days since 1970-01-01, by
+// whole 400-year eras (Howard Hinnant's days-to-civil).
+CivilDate civil_from_days(std::int64_t days) {
+    days += 719468;  // from 0000-03-01, so that a leap day ends each year
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto day_of_era = static_cast<unsigned>(days - era * 146097);
+    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned shifted_month = (5 * day_of_year + 2) / 153;  // March is 0
+    const auto day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+    const auto month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+    return {static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2), month, day};
 }
 
 struct DateTimeFields {
@@ -118,7 +136,7 @@ PyRef definition_time_to_datetime(const std::optional<std::string>& text) {
 
 // utcfromtimestamp's own steps: split the float seconds with modf, round the
 // fraction to microseconds half to even and carry, check the time_t range,
-// then gmtime and the datetime's year range.
+// then the UTC calendar date and the datetime's year range.
 PyRef publish_time_to_datetime(std::int64_t milliseconds) {
     import_datetime_api();
     const double timestamp = static_cast<double>(milliseconds) / 1000.0;
@@ -139,19 +157,15 @@ PyRef publish_time_to_datetime(std::int64_t milliseconds) {
     if (!(time_t_min <= seconds && seconds < time_t_max)) {
         binding::throw_error(PyExc_OverflowError, "timestamp out of range for platform time_t");
     }
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm fields{};
-    errno = 0;
-    if (!gmtime_r(&time, &fields)) {
-        if (errno == 0) errno = EINVAL;
-        PyErr_SetFromErrno(PyExc_OSError);
-        throw binding::PythonError{};
-    }
-    // A leap second is shown as the second before it, as the datetime module does.
-    const int second = fields.tm_sec < 59 ? fields.tm_sec : 59;
-    return binding::check(PyDateTime_FromDateAndTime(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                                                     fields.tm_hour, fields.tm_min, second,
-                                                     static_cast<int>(fraction)));
+    // gmtime's result, without its locking and time zone work: POSIX time has
+    // no leap seconds, and the years of an int64 of milliseconds fit an int.
+    const auto time = static_cast<std::int64_t>(seconds);
+    const std::int64_t days = time / 86400 - (time % 86400 < 0);
+    const auto second_of_day = static_cast<int>(time - days * 86400);
+    const CivilDate date = civil_from_days(days);
+    return binding::check(PyDateTime_FromDateAndTime(static_cast<int>(date.year), date.month, date.day,
+                                                     second_of_day / 3600, second_of_day / 60 % 60,
+                                                     second_of_day % 60, static_cast<int>(fraction)));
 }
 
 }  // namespace quorvane::definition
