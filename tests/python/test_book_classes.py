@@ -166,6 +166,21 @@ def test_attribute_kinds(book):
     assert runner.matches == []
 
 
+STATUSES = ["ACTIVE", "REMOVED", "WINNER", "LOSER", "PLACED", "HIDDEN", "REMOVED_VACANT",
+            "active", "ACTIVE ", "REMOVED_", "", "\u00c4CTIVE", "WINNER\u00e9"]
+
+
+def test_runner_statuses(tmp_path):
+    # Each step changes every runner's status, so every Runner is built anew.
+    books = one_per_change(tmp_path, *(
+        change(rc=[{"id": i, "status": STATUSES[(i + step) % len(STATUSES)]} for i in range(len(STATUSES))])
+        for step in range(3)))
+    for step, book in enumerate(books):
+        got = [runner.status for runner in book.runners]
+        assert got == [STATUSES[(i + step) % len(STATUSES)] for i in range(len(STATUSES))]
+        assert all(type(status) is str for status in got)
+
+
 def test_reads_leak_nothing(book):
     runner = book.runners[0]
     types = [quorvane.PriceSize, quorvane.StartingPrices]

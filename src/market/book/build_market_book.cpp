@@ -54,7 +54,7 @@ PyRef runner_object(cache::RunnerState& record) {
         .adjustment_factor = record.adjustment_factor,
         .last_price_traded = record.last_price_traded,
         .total_matched = record.total_matched,
-        .status = to_python(record.status),
+        .status = runner_status(record.status),
         .removal_date = record.removal_date,
         .ex = std::move(ex),
         .sp = std::move(sp),
