@@ -171,14 +171,18 @@ STATUSES = ["ACTIVE", "REMOVED", "WINNER", "LOSER", "PLACED", "HIDDEN", "REMOVED
 
 
 def test_runner_statuses(tmp_path):
-    # Each step changes every runner's status, so every Runner is built anew.
-    books = one_per_change(tmp_path, *(
-        change(rc=[{"id": i, "status": STATUSES[(i + step) % len(STATUSES)]} for i in range(len(STATUSES))])
-        for step in range(3)))
+    # The first steps change every runner's status, the last only its price.
+    def statuses(step):
+        return [STATUSES[(i + step) % len(STATUSES)] for i in range(len(STATUSES))]
+
+    changes = [change(rc=[{"id": i, "status": status} for i, status in enumerate(statuses(step))]) for step in range(3)]
+    changes.append(change(rc=[{"id": i, "ltp": 2.0} for i in range(len(STATUSES))]))
+    books = one_per_change(tmp_path, *changes)
     for step, book in enumerate(books):
         got = [runner.status for runner in book.runners]
-        assert got == [STATUSES[(i + step) % len(STATUSES)] for i in range(len(STATUSES))]
+        assert got == statuses(min(step, 2))
         assert all(type(status) is str for status in got)
+    assert all(runner.last_price_traded == 2.0 for runner in books[-1].runners)
 
 
 def test_reads_leak_nothing(book):

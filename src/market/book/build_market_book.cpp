@@ -1,6 +1,10 @@
 #include "market/book/build_market_book.h"
 
+#include <Python.h>
+
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "market/book/exchange_prices.h"
@@ -31,6 +35,21 @@ PyRef ladder_snapshot(cache::ObjectSlot& slot, const Ladder& ladder) {
     return snapshot;
 }
 
+// The status str of the runner's previous Runner while its text is the same:
+// statuses rarely change, and a new str for every Runner built is a large
+// share of building one.
+PyRef status_text(const cache::ObjectSlot& previous_runner, const std::string& status) {
+    if (auto* previous = static_cast<PyObject*>(previous_runner.get())) {
+        PyObject* text = binding::value_of<Runner>(previous).status.get();
+        if (PyUnicode_IS_COMPACT_ASCII(text) &&
+            std::string_view(static_cast<const char*>(PyUnicode_DATA(text)),
+                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))) == status) {
+            return PyRef::borrow(text);
+        }
+    }
+    return to_python(status);
+}
+
 PyRef runner_object(cache::RunnerState& record) {
     if (record.runner_object.get() && record.runner_object.version() == record.version) {
         return slot_object(record.runner_object);
@@ -54,7 +73,7 @@ PyRef runner_object(cache::RunnerState& record) {
         .adjustment_factor = record.adjustment_factor,
         .last_price_traded = record.last_price_traded,
         .total_matched = record.total_matched,
-        .status = runner_status(record.status),
+        .status = status_text(record.runner_object, record.status),
         .removal_date = record.removal_date,
         .ex = std::move(ex),
         .sp = std::move(sp),

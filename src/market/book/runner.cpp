@@ -1,6 +1,5 @@
 #include "market/book/runner.h"
 
-#include <array>
 #include <utility>
 
 #include "binding/heap_type.h"
@@ -54,18 +53,5 @@ binding::HeapType type(spec);
 PyTypeObject* runner_type() { return type.get(); }
 
 binding::PyRef new_runner(Runner runner) { return binding::create<Runner>(runner_type(), std::move(runner)); }
-
-binding::PyRef runner_status(std::string_view status) {
-    static constexpr std::array<std::string_view, 7> known = {"ACTIVE", "REMOVED", "WINNER", "LOSER",
-                                                              "PLACED", "HIDDEN", "REMOVED_VACANT"};
-    // Kept for the life of the process, like the module's types.
-    static std::array<PyObject*, known.size()> made{};
-    for (std::size_t i = 0; i < known.size(); ++i) {
-        if (status != known[i]) continue;
-        if (!made[i]) made[i] = to_python(status).release();
-        return binding::PyRef::borrow(made[i]);
-    }
-    return to_python(status);
-}
 
 }  // namespace quorvane::book

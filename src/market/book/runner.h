@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "binding/instance.h"
 #include "binding/py_ref.h"
@@ -38,9 +37,5 @@ namespace quorvane::book {
 PyTypeObject* runner_type();
 
 binding::PyRef new_runner(Runner runner);
-
-// The str for a runner status. The exchange's own statuses are made once and
-// shared by every Runner showing them, sparing a new str per Runner built.
-binding::PyRef runner_status(std::string_view status);
 
 }  // namespace quorvane::book
