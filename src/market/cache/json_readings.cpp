@@ -1,5 +1,8 @@
 #include "market/cache/json_readings.h"
 
+#include <optional>
+#include <utility>
+
 #include "market/cache/market_change_reading.h"
 
 namespace quorvane::cache {
@@ -22,6 +25,13 @@ public:
     std::optional<double> number() const { return read_number(element_); }
     std::optional<std::string_view> string() const { return read_string(element_); }
     std::optional<bool> boolean() const { return read_boolean(element_); }
+    std::optional<std::pair<double, double>> number_pair() const {
+        auto array = read_array(element_);
+        if (!array || array->size() != 2) return std::nullopt;
+        const DomValue first(array->at(0).value_unsafe()), second(array->at(1).value_unsafe());
+        if (!first.is_number() || !second.is_number()) return std::nullopt;
+        return std::pair{*first.number(), *second.number()};
+    }
     void skip() const {}
 
     template <class Visit>

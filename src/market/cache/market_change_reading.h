@@ -3,7 +3,9 @@
 // document and the one-pass line reader fill records by the same rules.
 //
 // A Value is read exactly once, by one of: integer(), number(), string(),
-// boolean() (each std::nullopt for another kind), members(f) or elements(f)
+// boolean() (each std::nullopt for another kind), number_pair() (the two
+// values of an array of exactly two numbers; for anything else
+// std::nullopt, and the value is still unread), members(f) or elements(f)
 // (false for another kind; f gets each member's key and value, or each
 // element, in order), or skip(). is_number() and is_string() only look.
 //
@@ -54,6 +56,10 @@ template <class Value>
 std::optional<PricePairs> price_pairs(Value value, PricePairPool& storage) {
     storage.start_run();
     const bool is_array = value.elements([&](Value item) {
+        if (const auto numbers = item.number_pair()) {
+            storage.add_to_run({numbers->first, numbers->second});
+            return;
+        }
         PricePair pair{0.0, 0.0};
         std::size_t count = 0;
         item.elements([&](Value field) {

@@ -24,15 +24,70 @@ constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
 
 // Texts are views into the line: an escape would need the unescaped copy.
 std::string_view JsonPullParser::string() {
-    consume('"');
-    const char* const start = next_;
-    while (next_ != end_) {
-        const unsigned char c = static_cast<unsigned char>(*next_);
-        if (c == '"') return std::string_view(start, static_cast<std::size_t>(next_++ - start));
+    if (peek() != '"') throw Unsupported{};
+    const char* const start = next_ + 1;
+    for (const char* at = start; at != end_; ++at) {
+        const unsigned char c = static_cast<unsigned char>(*at);
+        if (c == '"') {
+            advance_to(at + 1);
+            return std::string_view(start, static_cast<std::size_t>(at - start));
+        }
         if (c == '\\' || c < 0x20) break;
-        ++next_;
     }
     throw Unsupported{};
+}
+
+// Up to 15 digits before the point in two words, and up to 7 after it.
+JsonPullParser::Number JsonPullParser::wide_number(bool negative, const char* at) {
+    const char* const end = end_;
+    const auto run_at = [end](const char* from) {
+        std::uint64_t word;
+        std::memcpy(&word, from, sizeof word);
+        const std::ptrdiff_t digits = std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), end - from);
+        return std::pair{word, static_cast<int>(digits)};
+    };
+    // The whole part: up to 15 digits in two words, none of them a leading zero.
+    auto [word, count] = run_at(at);
+    std::uint64_t whole = 0;
+    if (count == 8) {
+        const auto [next_word, next_count] = run_at(at + 8);
+        if (next_count < 8) {
+            constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            whole = pull_detail::digits_value(word, 8) * kScales[next_count] +
+                    (next_count ? pull_detail::digits_value(next_word, next_count) : 0);
+            count += next_count;
+        } else {
+            count = 16;  // beyond this reading
+        }
+    } else if (count > 0) {
+        whole = pull_detail::digits_value(word, count);
+    }
+    if (count > 0 && count < 16 && (count == 1 || *at != '0')) {
+        const char* after = at + count;
+        if (after == end || *after != '.') {
+            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
+            // "-0" must read as the double -0.0: the full parser's business.
+            if (negative && whole == 0) throw Unsupported{};
+            advance_to(after);
+            const auto integer = static_cast<std::int64_t>(whole);
+            return {true, negative ? -integer : integer, 0.0};
+        }
+        // A fraction: at most 15 digits in all, so that they are exact as a double.
+        const auto [fraction_word, fraction_count] = run_at(after + 1);
+        if (fraction_count > 0 && fraction_count < 8 && count + fraction_count <= 15) {
+            after += 1 + fraction_count;
+            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
+            advance_to(after);
+            // Signed, as the conversions of signed integers to double are the cheap ones.
+            constexpr std::int64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            const std::int64_t scale = kScales[fraction_count];
+            const auto digits = static_cast<std::int64_t>(whole) * scale +
+                                static_cast<std::int64_t>(pull_detail::digits_value(fraction_word, fraction_count));
+            const double value = static_cast<double>(digits) / static_cast<double>(scale);
+            return {false, 0, negative ? -value : value};
+        }
+    }
+    return long_number(negative, at);
 }
 
 // number() for the rest, digit by digit from the first digit at `at`.
@@ -60,7 +115,7 @@ JsonPullParser::Number JsonPullParser::long_number(bool negative, const char* at
         }
     }
     if (at != end && (*at == 'e' || *at == 'E')) throw Unsupported{};
-    next_ = at;
+    advance_to(at);
     if (!has_fraction) {
         // "-0" must read as the double -0.0: the full parser's business.
         if (negative && digits == 0) throw Unsupported{};
@@ -82,10 +137,9 @@ bool JsonPullParser::boolean() {
 }
 
 void JsonPullParser::literal(std::string_view text) {
-    peek();
     if (static_cast<std::size_t>(end_ - next_) < text.size() || std::memcmp(next_, text.data(), text.size()) != 0)
         throw Unsupported{};
-    next_ += text.size();
+    advance_to(next_ + text.size());
 }
 
 void JsonPullParser::skip_value(int depth) {

@@ -30,35 +30,59 @@ public:
 
     // Precondition: the 8 bytes after line.end() are readable (their content
     // does not matter).
-    explicit JsonPullParser(std::string_view line) : next_(line.data()), end_(line.data() + line.size()) {}
+    explicit JsonPullParser(std::string_view line) : next_(line.data()), end_(line.data() + line.size()) {
+        skip_whitespace();
+    }
 
-    // The first byte of the next token after whitespace, '\0' at the end.
-    char peek() {
-        while (next_ != end_ && is_whitespace(*next_)) ++next_;
-        return next_ == end_ ? '\0' : *next_;
+    // The first byte of the next token, '\0' at the end. Every reading
+    // leaves the position past the whitespace after it, so that looking,
+    // which happens several times per token, is cheap.
+    char peek() const {
+        const char c = *next_;  // the padding makes the end readable too
+        return next_ != end_ ? c : '\0';
     }
     // Consumes the byte peek() returned, which must be `expected`.
     void consume(char expected) {
         if (peek() != expected) throw Unsupported{};
         ++next_;
+        skip_whitespace();
     }
 
     std::string_view string();  // at '"'
     Number number();            // at '-' or a digit
+    // An array of exactly two numbers, the common element of a ladder, as
+    // their values; anything else is left unread for the general reading.
+    std::optional<std::pair<double, double>> number_pair();
     bool boolean();             // at "true" or "false"
     void skip_value(int depth);
 
     // After the root value: nothing but whitespace may follow.
-    void finish() {
-        peek();
+    void finish() const {
         if (next_ != end_) throw Unsupported{};
     }
 
     // Far below the full parser's limit, and deeper than any stream message.
     static constexpr int kMaxDepth = 32;
 
+    static bool starts_number(char c) { return c == '-' || (c >= '0' && c <= '9'); }
+    static double value_of(Number number) {
+        return number.is_integer ? static_cast<double>(number.integer) : number.value;
+    }
+
 private:
     static bool is_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    // One comparison when no whitespace follows, as between the tokens of
+    // nearly every stream line; the end's padding is readable.
+    void skip_whitespace() {
+        while (static_cast<unsigned char>(*next_) <= ' ' && next_ != end_ && is_whitespace(*next_)) ++next_;
+    }
+    // Moves past a token that ends at `after`.
+    void advance_to(const char* after) {
+        next_ = after;
+        skip_whitespace();
+    }
+    // number() beyond one word, from the first byte after the sign at `at`.
+    Number wide_number(bool negative, const char* at);
     Number long_number(bool negative, const char* at);
     void literal(std::string_view text);
 
@@ -93,63 +117,68 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
 // the integer itself; a fraction is the digits over a power of ten, which is
 // exact whenever the digits are (the full parser rounds the same way).
 //
-// Nearly every number has fewer than 16 digits before the point and 8 after
-// it: each run is read eight bytes at a time, which the padding after the
+// Nearly every number of a stream has fewer than eight bytes of digits and
+// point: it is read from one eight-byte word, which the padding after the
 // line allows, and counted only up to the line's end.
 inline JsonPullParser::Number JsonPullParser::number() {
-    peek();
     const char* at = next_;
-    const char* const end = end_;
-    const bool negative = at != end && *at == '-';
+    const bool negative = at != end_ && *at == '-';
     if (negative) ++at;
-    const auto run_at = [end](const char* from) {
-        std::uint64_t word;
-        std::memcpy(&word, from, sizeof word);
-        const std::ptrdiff_t digits = std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), end - from);
-        return std::pair{word, static_cast<int>(digits)};
-    };
-    // The whole part: up to 15 digits in two words, none of them a leading zero.
-    auto [word, count] = run_at(at);
-    std::uint64_t whole = 0;
-    if (count == 8) {
-        const auto [next_word, next_count] = run_at(at + 8);
-        if (next_count < 8) {
-            constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-            whole = pull_detail::digits_value(word, 8) * kScales[next_count] +
-                    (next_count ? pull_detail::digits_value(next_word, next_count) : 0);
-            count += next_count;
-        } else {
-            count = 16;  // beyond this reading
-        }
-    } else if (count > 0) {
-        whole = pull_detail::digits_value(word, count);
-    }
-    if (count > 0 && count < 16 && (count == 1 || *at != '0')) {
-        const char* after = at + count;
-        if (after == end || *after != '.') {
-            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
+    const std::ptrdiff_t room = end_ - at;
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    const int count = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), room));
+    if (count > 0 && count < 8 && (count == 1 || *at != '0')) {
+        if (count == room || at[count] != '.') {
+            const char* const after = at + count;
+            if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
+            const auto whole = static_cast<std::int64_t>(pull_detail::digits_value(word, count));
             // "-0" must read as the double -0.0: the full parser's business.
             if (negative && whole == 0) throw Unsupported{};
-            next_ = after;
-            const auto integer = static_cast<std::int64_t>(whole);
-            return {true, negative ? -integer : integer, 0.0};
+            advance_to(after);
+            return {true, negative ? -whole : whole, 0.0};
         }
-        // A fraction: at most 15 digits in all, so that they are exact as a double.
-        const auto [fraction_word, fraction_count] = run_at(after + 1);
-        if (fraction_count > 0 && fraction_count < 8 && count + fraction_count <= 15) {
-            after += 1 + fraction_count;
-            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
-            next_ = after;
-            // Signed, as the conversions of signed integers to double are the cheap ones.
-            constexpr std::int64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-            const std::int64_t scale = kScales[fraction_count];
-            const auto digits = static_cast<std::int64_t>(whole) * scale +
-                                static_cast<std::int64_t>(pull_detail::digits_value(fraction_word, fraction_count));
-            const double value = static_cast<double>(digits) / static_cast<double>(scale);
-            return {false, 0, negative ? -value : value};
+        if (count < 7) {
+            // The point taken out: the whole and the fraction digits as one run,
+            // which must end inside the word.
+            const std::uint64_t low = (std::uint64_t{1} << (8 * count)) - 1;
+            const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
+            const int digits = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(joined), room - 1));
+            if (digits > count && digits < 7) {
+                const char* const after = at + digits + 1;
+                if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
+                advance_to(after);
+                constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+                // Signed, as the conversions of signed integers to double are the cheap ones.
+                const double value = static_cast<double>(static_cast<std::int64_t>(pull_detail::digits_value(joined, digits))) /
+                                     kScales[digits - count];
+                return {false, 0, negative ? -value : value};
+            }
         }
     }
-    return long_number(negative, at);
+    return wide_number(negative, at);
+}
+
+inline std::optional<std::pair<double, double>> JsonPullParser::number_pair() {
+    const char* const start = next_;
+    if (peek() == '[') {
+        consume('[');
+        if (starts_number(peek())) {
+            const double first = value_of(number());
+            if (peek() == ',') {
+                consume(',');
+                if (starts_number(peek())) {
+                    const double second = value_of(number());
+                    if (peek() == ']') {
+                        consume(']');
+                        return std::pair{first, second};
+                    }
+                }
+            }
+        }
+    }
+    next_ = start;
+    return std::nullopt;
 }
 
 // A value of the line at the parser's position, read the way
@@ -158,10 +187,7 @@ class PullValue {
 public:
     PullValue(JsonPullParser& parser, int depth) : parser_(&parser), depth_(depth) {}
 
-    bool is_number() {
-        const char c = parser_->peek();
-        return c == '-' || (c >= '0' && c <= '9');
-    }
+    bool is_number() { return JsonPullParser::starts_number(parser_->peek()); }
     bool is_string() { return parser_->peek() == '"'; }
 
     std::optional<std::int64_t> integer() {
@@ -172,8 +198,12 @@ public:
     }
     std::optional<double> number() {
         if (!is_number()) return skipped();
-        const auto number = parser_->number();
-        return number.is_integer ? static_cast<double>(number.integer) : number.value;
+        return JsonPullParser::value_of(parser_->number());
+    }
+    std::optional<std::pair<double, double>> number_pair() {
+        // Too deep for the pair's numbers: the general reading refuses it.
+        if (depth_ >= JsonPullParser::kMaxDepth) return std::nullopt;
+        return parser_->number_pair();
     }
     std::optional<std::string_view> string() {
         if (!is_string()) return skipped();
