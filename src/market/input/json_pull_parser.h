@@ -42,7 +42,7 @@ public:
         return next_ != end_ ? c : '\0';
     }
     // Consumes the byte peek() returned, which must be `expected`.
-    void consume(char expected) {
+    [[gnu::always_inline]] void consume(char expected) {
         if (peek() != expected) throw Unsupported{};
         ++next_;
         skip_whitespace();
@@ -117,10 +117,10 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
 // the integer itself; a fraction is the digits over a power of ten, which is
 // exact whenever the digits are (the full parser rounds the same way).
 //
-// Nearly every number of a stream has fewer than eight bytes of digits and
+// Nearly every number of a stream has at most eight bytes of digits and
 // point: it is read from one eight-byte word, which the padding after the
 // line allows, and counted only up to the line's end.
-inline JsonPullParser::Number JsonPullParser::number() {
+[[gnu::always_inline]] inline JsonPullParser::Number JsonPullParser::number() {
     const char* at = next_;
     const bool negative = at != end_ && *at == '-';
     if (negative) ++at;
@@ -128,7 +128,10 @@ inline JsonPullParser::Number JsonPullParser::number() {
     std::uint64_t word;
     std::memcpy(&word, at, sizeof word);
     const int count = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), room));
-    if (count > 0 && count < 8 && (count == 1 || *at != '0')) {
+    // Eight digits may go on in the next word; they are a whole run when they
+    // end the line or a non-digit follows.
+    const bool whole_run = count < 8 || room == 8 || static_cast<unsigned char>(at[8] - '0') > 9;
+    if (count > 0 && whole_run && (count == 1 || *at != '0')) {
         if (count == room || at[count] != '.') {
             const char* const after = at + count;
             if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
