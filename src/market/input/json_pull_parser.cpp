@@ -64,27 +64,15 @@ JsonPullParser::Number JsonPullParser::wide_number(bool negative, const char* at
     }
     if (count > 0 && count < 16 && (count == 1 || *at != '0')) {
         const char* after = at + count;
-        if (after == end || *after != '.') {
-            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
-            // "-0" must read as the double -0.0: the full parser's business.
-            if (negative && whole == 0) throw Unsupported{};
-            advance_to(after);
-            const auto integer = static_cast<std::int64_t>(whole);
-            return {true, negative ? -integer : integer, 0.0};
-        }
+        if (after == end || *after != '.') return integer_before(after, negative, static_cast<std::int64_t>(whole));
         // A fraction: at most 15 digits in all, so that they are exact as a double.
         const auto [fraction_word, fraction_count] = run_at(after + 1);
         if (fraction_count > 0 && fraction_count < 8 && count + fraction_count <= 15) {
-            after += 1 + fraction_count;
-            if (after != end && (*after == 'e' || *after == 'E')) throw Unsupported{};
-            advance_to(after);
-            // Signed, as the conversions of signed integers to double are the cheap ones.
             constexpr std::int64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
             const std::int64_t scale = kScales[fraction_count];
             const auto digits = static_cast<std::int64_t>(whole) * scale +
                                 static_cast<std::int64_t>(pull_detail::digits_value(fraction_word, fraction_count));
-            const double value = static_cast<double>(digits) / static_cast<double>(scale);
-            return {false, 0, negative ? -value : value};
+            return fraction_before(after + 1 + fraction_count, negative, digits, static_cast<double>(scale));
         }
     }
     return long_number(negative, at);
@@ -114,17 +102,9 @@ JsonPullParser::Number JsonPullParser::long_number(bool negative, const char* at
             digits = digits * 10 + static_cast<std::uint64_t>(*at - '0');
         }
     }
-    if (at != end && (*at == 'e' || *at == 'E')) throw Unsupported{};
-    advance_to(at);
-    if (!has_fraction) {
-        // "-0" must read as the double -0.0: the full parser's business.
-        if (negative && digits == 0) throw Unsupported{};
-        const auto integer = static_cast<std::int64_t>(digits);
-        return {true, negative ? -integer : integer, 0.0};
-    }
+    if (!has_fraction) return integer_before(at, negative, static_cast<std::int64_t>(digits));
     if (digits > kExactMantissa) throw Unsupported{};
-    const double value = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
-    return {false, 0, negative ? -value : value};
+    return fraction_before(at, negative, static_cast<std::int64_t>(digits), kPowersOfTen[fraction_digits]);
 }
 
 bool JsonPullParser::boolean() {

@@ -81,6 +81,10 @@ private:
         next_ = after;
         skip_whitespace();
     }
+    // The endings of number(): its last digit is just before `after`. An
+    // exponent there is the full parser's business.
+    Number integer_before(const char* after, bool negative, std::int64_t whole);
+    Number fraction_before(const char* after, bool negative, std::int64_t digits, double scale);
     // number() beyond one word, from the first byte after the sign at `at`.
     Number wide_number(bool negative, const char* at);
     Number long_number(bool negative, const char* at);
@@ -113,6 +117,25 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
 
 }  // namespace pull_detail
 
+inline JsonPullParser::Number JsonPullParser::integer_before(const char* after, bool negative, std::int64_t whole) {
+    if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
+    // "-0" must read as the double -0.0: the full parser's business.
+    if (negative && whole == 0) throw Unsupported{};
+    advance_to(after);
+    return {true, negative ? -whole : whole, 0.0};
+}
+
+// `digits` over `scale`, a power of ten: exact operands, so one correctly
+// rounded division. Signed, as the conversions of signed integers to double
+// are the cheap ones.
+inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after, bool negative, std::int64_t digits,
+                                                              double scale) {
+    if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
+    advance_to(after);
+    const double value = static_cast<double>(digits) / scale;
+    return {false, 0, negative ? -value : value};
+}
+
 // The grammar's number without exponent. An integer of up to 18 digits is
 // the integer itself; a fraction is the digits over a power of ten, which is
 // exact whenever the digits are (the full parser rounds the same way).
@@ -133,13 +156,8 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
     const bool whole_run = count < 8 || room == 8 || static_cast<unsigned char>(at[8] - '0') > 9;
     if (count > 0 && whole_run && (count == 1 || *at != '0')) {
         if (count == room || at[count] != '.') {
-            const char* const after = at + count;
-            if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
-            const auto whole = static_cast<std::int64_t>(pull_detail::digits_value(word, count));
-            // "-0" must read as the double -0.0: the full parser's business.
-            if (negative && whole == 0) throw Unsupported{};
-            advance_to(after);
-            return {true, negative ? -whole : whole, 0.0};
+            return integer_before(at + count, negative,
+                                  static_cast<std::int64_t>(pull_detail::digits_value(word, count)));
         }
         if (count < 7) {
             // The point taken out: the whole and the fraction digits as one run,
@@ -148,14 +166,10 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
             const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
             const int digits = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(joined), room - 1));
             if (digits > count && digits < 7) {
-                const char* const after = at + digits + 1;
-                if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
-                advance_to(after);
                 constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
-                // Signed, as the conversions of signed integers to double are the cheap ones.
-                const double value = static_cast<double>(static_cast<std::int64_t>(pull_detail::digits_value(joined, digits))) /
-                                     kScales[digits - count];
-                return {false, 0, negative ? -value : value};
+                return fraction_before(at + digits + 1, negative,
+                                       static_cast<std::int64_t>(pull_detail::digits_value(joined, digits)),
+                                       kScales[digits - count]);
             }
         }
     }
