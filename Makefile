@@ -6,7 +6,7 @@ PYTHON := .venv/bin/python
 # it also builds the C++ unit tests that CTest runs.
 BUILD_DIR := build/python
 INSTALLED := $(BUILD_DIR)/installed.stamp
-SOURCES := CMakeLists.txt pyproject.toml quorvane.pyi $(shell find src tests/cpp -type f 2>/dev/null)
+SOURCES := CMakeLists.txt pyproject.toml quorvane.pyi $(shell find src tests/cpp python -type f -not -name "*.pyc" 2>/dev/null)
 
 # Debian's cmake and ninja, ahead of any version manager's shims.
 export PATH := /usr/bin:$(PATH)
@@ -30,6 +30,7 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure || status=1; \
 	$(PYTHON) -m pytest -q || status=1; \
 	$(PYTHON) -m mypy.stubtest quorvane || status=1; \
+	$(PYTHON) -m mypy || status=1; \
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30 || status=1; \
 	$(MAKE) --no-print-directory sanitize || status=1; \
 	exit $$status
