@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "market/cache/apply_market_change.h"
+#include "core/cache/apply_market_change.h"
 
 namespace quorvane::cache {
 namespace {

@@ -10,8 +10,8 @@
 
 #include <simdjson.h>
 
-#include "market/input/json_line_parser.h"
-#include "market/input/line_text.h"
+#include "core/input/json_line_parser.h"
+#include "core/input/line_text.h"
 
 namespace {
 

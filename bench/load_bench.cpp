@@ -12,10 +12,10 @@
 
 #include "bench_files.h"
 
-#include "market/input/file_source.h"
-#include "market/input/gzip_source.h"
-#include "market/input/path_extension.h"
-#include "market/input/stream_reader.h"
+#include "core/input/file_source.h"
+#include "core/input/gzip_source.h"
+#include "core/input/path_extension.h"
+#include "core/input/stream_reader.h"
 
 namespace quorvane::input {
 namespace {

@@ -1,4 +1,4 @@
-#include "market/cache/apply_market_change.h"
+#include "core/cache/apply_market_change.h"
 
 #include <algorithm>
 #include <functional>

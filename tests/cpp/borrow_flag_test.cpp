@@ -1,4 +1,4 @@
-#include "binding/borrow_flag.h"
+#include "extension/binding/borrow_flag.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "market/cache/byte_arena.h"
+#include "core/cache/byte_arena.h"
 
 #include <gtest/gtest.h>
 

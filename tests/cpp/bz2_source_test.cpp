@@ -1,13 +1,13 @@
-#include "market/input/bz2_source.h"
+#include "core/input/bz2_source.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "market/input/path_extension.h"
-#include "market/input/stream_error.h"
-#include "market/input/stream_reader.h"
+#include "core/input/path_extension.h"
+#include "core/input/stream_error.h"
+#include "core/input/stream_reader.h"
 #include "stream_test_support.h"
 
 namespace quorvane::input {

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "market/cache/apply_market_change.h"
-#include "market/input/stream_reader.h"
+#include "core/cache/apply_market_change.h"
+#include "core/input/stream_reader.h"
 
 namespace quorvane::cache {
 namespace {

@@ -1,10 +1,10 @@
-#include "market/input/file_source.h"
+#include "core/input/file_source.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "market/input/stream_error.h"
+#include "core/input/stream_error.h"
 #include "stream_test_support.h"
 
 namespace quorvane::input {

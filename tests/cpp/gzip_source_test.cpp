@@ -1,9 +1,9 @@
-#include "market/input/gzip_source.h"
+#include "core/input/gzip_source.h"
 
 #include <gtest/gtest.h>
 
-#include "market/input/memory_source.h"
-#include "market/input/stream_error.h"
+#include "core/input/memory_source.h"
+#include "core/input/stream_error.h"
 #include "stream_test_support.h"
 
 namespace quorvane::input {

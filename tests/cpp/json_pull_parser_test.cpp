@@ -1,7 +1,7 @@
 // The one-pass line reading against the parsed document: wherever it takes
 // a line, it must store exactly what the document gives, and it must leave
 // every line the full parser refuses.
-#include "market/input/json_pull_parser.h"
+#include "core/input/json_pull_parser.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "core/input/json_line_parser.h"
+#include "core/input/line_text.h"
+#include "core/input/select_line_message.h"
+#include "core/input/stream_error.h"
 #include "line_vectors.h"
-#include "market/input/json_line_parser.h"
-#include "market/input/line_text.h"
-#include "market/input/select_line_message.h"
-#include "market/input/stream_error.h"
 #include "padded_line.h"
 #include "record_dump.h"
 

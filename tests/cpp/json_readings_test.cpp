@@ -1,4 +1,4 @@
-#include "market/cache/json_readings.h"
+#include "core/cache/json_readings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "market/input/line_reader.h"
+#include "core/input/line_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "market/input/stream_error.h"
+#include "core/input/stream_error.h"
 #include "stream_test_support.h"
 
 namespace quorvane::input {

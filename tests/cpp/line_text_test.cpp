@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "market/input/line_text.h"
+#include "core/input/line_text.h"
 
 namespace quorvane::input {
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "core/input/json_line_parser.h"
+#include "core/input/line_text.h"
+#include "core/input/stream_error.h"
 #include "json_dump.h"
 #include "line_vectors.h"
-#include "market/input/json_line_parser.h"
-#include "market/input/line_text.h"
-#include "market/input/stream_error.h"
 #include "padded_line.h"
 
 namespace quorvane::input {

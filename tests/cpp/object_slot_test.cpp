@@ -1,4 +1,4 @@
-#include "market/cache/object_slot.h"
+#include "core/cache/object_slot.h"
 
 #include <utility>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "market/cache/price_ladder.h"
+#include "core/cache/price_ladder.h"
 
 #include <cmath>
 #include <string>

@@ -1,4 +1,4 @@
-#include "market/cache/price_levels.h"
+#include "core/cache/price_levels.h"
 
 #include <cstdint>
 #include <map>

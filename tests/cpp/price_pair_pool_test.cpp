@@ -1,4 +1,4 @@
-#include "market/cache/price_pair_pool.h"
+#include "core/cache/price_pair_pool.h"
 
 #include <cstddef>
 #include <span>

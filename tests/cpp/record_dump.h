@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "market/cache/market_change_record.h"
-#include "market/cache/stored_messages.h"
+#include "core/cache/market_change_record.h"
+#include "core/cache/stored_messages.h"
 
 namespace quorvane::cache::testing {
 

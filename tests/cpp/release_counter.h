@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "market/cache/object_slot.h"
+#include "core/cache/object_slot.h"
 
 namespace quorvane::cache {
 

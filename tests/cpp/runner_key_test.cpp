@@ -1,4 +1,4 @@
-#include "market/cache/runner_key.h"
+#include "core/cache/runner_key.h"
 
 #include <cmath>
 #include <cstdint>

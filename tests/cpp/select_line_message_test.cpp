@@ -1,4 +1,4 @@
-#include "market/input/select_line_message.h"
+#include "core/input/select_line_message.h"
 
 #include <gtest/gtest.h>
 

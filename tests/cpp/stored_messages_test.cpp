@@ -1,4 +1,4 @@
-#include "market/cache/stored_messages.h"
+#include "core/cache/stored_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "market/cache/json_readings.h"
+#include "core/cache/json_readings.h"
 #include "record_dump.h"
 
 namespace quorvane::cache {

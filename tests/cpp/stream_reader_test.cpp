@@ -1,12 +1,12 @@
-#include "market/input/stream_reader.h"
+#include "core/input/stream_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "market/input/line_reader.h"
-#include "market/input/path_extension.h"
-#include "market/input/stream_error.h"
+#include "core/input/line_reader.h"
+#include "core/input/path_extension.h"
+#include "core/input/stream_error.h"
 #include "stream_test_support.h"
 
 namespace quorvane::input {

@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "market/input/byte_source.h"
-#include "market/input/stream_error.h"
+#include "core/input/byte_source.h"
+#include "core/input/stream_error.h"
 
 namespace quorvane::testing {
 

@@ -9,10 +9,10 @@
 #include <optional>
 #include <span>
 
-#include "market/cache/apply_market_change.h"
-#include "market/cache/price_ladder.h"
-#include "market/input/stream_error.h"
-#include "market/input/stream_reader.h"
+#include "core/cache/apply_market_change.h"
+#include "core/cache/price_ladder.h"
+#include "core/input/stream_error.h"
+#include "core/input/stream_reader.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "../cpp/record_dump.h"
-#include "market/input/json_line_parser.h"
-#include "market/input/line_text.h"
-#include "market/input/select_line_message.h"
-#include "market/input/stream_error.h"
+#include "core/input/json_line_parser.h"
+#include "core/input/line_text.h"
+#include "core/input/select_line_message.h"
+#include "core/input/stream_error.h"
 
 namespace {
 

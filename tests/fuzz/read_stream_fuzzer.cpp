@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "market/input/stream_error.h"
-#include "market/input/stream_reader.h"
+#include "core/input/stream_error.h"
+#include "core/input/stream_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return -1;  // no path chosen: not kept in the corpus

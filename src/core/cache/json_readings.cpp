@@ -1,0 +1,63 @@
+#include "core/cache/json_readings.h"
+
+#include <optional>
+#include <utility>
+
+#include "core/cache/market_change_reading.h"
+
+namespace quorvane::cache {
+namespace {
+
+// An element of a parsed document, read the way market_change_reading.h
+// reads values. Nothing is consumed: skip() has nothing to do.
+class DomValue {
+public:
+    explicit DomValue(simdjson::dom::element element) : element_(element) {}
+
+    bool is_number() const {
+        using simdjson::dom::element_type;
+        const element_type type = element_.type();
+        return type == element_type::INT64 || type == element_type::UINT64 || type == element_type::DOUBLE;
+    }
+    bool is_string() const { return element_.type() == simdjson::dom::element_type::STRING; }
+
+    std::optional<std::int64_t> integer() const { return read_integer(element_); }
+    std::optional<double> number() const { return read_number(element_); }
+    std::optional<std::string_view> string() const { return read_string(element_); }
+    std::optional<bool> boolean() const { return read_boolean(element_); }
+    std::optional<std::pair<double, double>> number_pair() const {
+        auto array = read_array(element_);
+        if (!array || array->size() != 2) return std::nullopt;
+        const DomValue first(array->at(0).value_unsafe()), second(array->at(1).value_unsafe());
+        if (!first.is_number() || !second.is_number()) return std::nullopt;
+        return std::pair{*first.number(), *second.number()};
+    }
+    void skip() const {}
+
+    template <class Visit>
+    bool members(Visit&& visit) const {
+        auto object = read_object(element_);
+        if (!object) return false;
+        for (auto [key, field] : *object) visit(key, DomValue(field));
+        return true;
+    }
+
+    template <class Visit>
+    bool elements(Visit&& visit) const {
+        auto array = read_array(element_);
+        if (!array) return false;
+        for (simdjson::dom::element item : *array) visit(DomValue(item));
+        return true;
+    }
+
+private:
+    simdjson::dom::element element_;
+};
+
+}  // namespace
+
+void read_market_change(simdjson::dom::element value, MarketChangeRecord& record) {
+    read_market_change_value(DomValue(value), record);
+}
+
+}  // namespace quorvane::cache

@@ -1,0 +1,41 @@
+// Splits the bytes of a source into lines through one fixed buffer.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/input/byte_source.h"
+
+namespace quorvane::input {
+
+inline constexpr std::size_t LINE_BUFFER_SIZE = 1024 * 1024;
+
+// A line ends at a line feed, which is dropped with one carriage return just
+// before it; text after the last line feed is a last line. Lines longer than
+// the buffer are gathered in storage of their own.
+class LineReader {
+public:
+    explicit LineReader(ByteSource& source);
+
+    // The next line, or nothing at the end of the data. The view stays valid
+    // until the next call, and at least simdjson::SIMDJSON_PADDING readable
+    // bytes follow it.
+    std::optional<std::string_view> next_line();
+
+private:
+    bool refill();
+    std::string_view gather_long_line();
+
+    ByteSource& source_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0;    // first byte not yet handed out
+    std::size_t scanned_ = 0;  // bytes after begin_ known to hold no line feed
+    std::size_t end_ = 0;
+    bool ended_ = false;
+    std::vector<char> long_line_;
+};
+
+}  // namespace quorvane::input

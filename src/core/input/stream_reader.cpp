@@ -1,0 +1,52 @@
+#include "core/input/stream_reader.h"
+
+#include "core/input/bz2_source.h"
+#include "core/input/file_source.h"
+#include "core/input/gzip_source.h"
+#include "core/input/json_line_parser.h"
+#include "core/input/line_reader.h"
+#include "core/input/line_text.h"
+#include "core/input/memory_source.h"
+#include "core/input/path_extension.h"
+#include "core/input/select_line_message.h"
+#include "core/input/stream_error.h"
+
+namespace quorvane::input {
+namespace {
+
+cache::StoredMessages read_maybe_gzip(ByteSource& source, bool gzip) {
+    if (!gzip) return read_stream(source);
+    GzipSource decompressed(source);
+    return read_stream(decompressed);
+}
+
+}  // namespace
+
+cache::StoredMessages read_stream_file(std::string_view path) {
+    FileSource file(path);
+    if (names_bz2_file(path)) {
+        Bz2Source decompressed(file);
+        return read_stream(decompressed);
+    }
+    return read_maybe_gzip(file, names_gzip_file(path));
+}
+
+cache::StoredMessages read_stream(ByteSource& source) {
+    cache::StoredMessages messages;
+    LineReader lines(source);
+    JsonLineParser parser;
+    while (const auto line = lines.next_line()) {
+        if (!is_valid_utf8(*line)) throw StreamError("stream did not contain valid UTF-8");
+        if (is_blank_line(*line)) continue;
+        if (!try_select_line_message(*line, messages)) select_line_message(parser.parse(*line), messages);
+    }
+    messages.shrink_to_fit();
+    return messages;
+}
+
+cache::StoredMessages read_stream_bytes(std::span<const std::byte> bytes, bool gzip) {
+    MemorySource memory(bytes);
+    return read_maybe_gzip(memory, gzip);
+}
+
+}  // namespace quorvane::input
