@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,7 @@
 
 #include "bench_files.h"
 
-#include "core/cache/apply_market_change.h"
+#include "core/cache/replay.h"
 #include "core/input/stream_reader.h"
 
 namespace quorvane::cache {
@@ -35,13 +34,10 @@ void for_each_applied_change(const StoredMessages& messages, Visit&& visit) {
 }
 
 std::size_t apply_all(const StoredMessages& messages) {
-    std::optional<MarketState> state;
+    Replay replay;
     std::size_t applied = 0;
     for_each_applied_change(messages, [&](const MarketChangeRecord& change, std::int64_t publish_time) {
-        if (!state && change.is_object && change.id) state.emplace(*change.id);
-        if (!state) return;
-        apply_market_change(*state, change, publish_time);
-        ++applied;
+        applied += replay.apply(change, publish_time);
     });
     return applied;
 }

@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "core/cache/apply_market_change.h"
+#include "core/cache/replay.h"
 
 namespace quorvane::cache {
 namespace {
@@ -121,10 +121,10 @@ SyntheticMarket make_market(int runners, int depth, int updates) {
 }
 
 void apply_all(const SyntheticMarket& market) {
-    MarketState state("1.999");
+    Replay replay;
     std::int64_t publish_time = 1'650'000'000'000;
-    for (const MarketChangeRecord& change : market.changes) apply_market_change(state, change, ++publish_time);
-    benchmark::DoNotOptimize(state.number_of_active_runners);
+    for (const MarketChangeRecord& change : market.changes) replay.apply(change, ++publish_time);
+    benchmark::DoNotOptimize(replay.market()->number_of_active_runners);
 }
 
 void BM_ApplySyntheticMarket(benchmark::State& state) {

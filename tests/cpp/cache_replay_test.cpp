@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/cache/apply_market_change.h"
+#include "core/cache/replay.h"
 #include "core/input/stream_reader.h"
 
 namespace quorvane::cache {
@@ -20,9 +20,9 @@ struct LevelCounters {
     std::uint64_t runner, back, lay, traded, sp_back, sp_lay;
 };
 
-class Replay {
+class CheckedReplay {
 public:
-    explicit Replay(const std::filesystem::path& file) : messages_(input::read_stream_file(file.string())) {}
+    explicit CheckedReplay(const std::filesystem::path& file) : messages_(input::read_stream_file(file.string())) {}
 
     // Applies every message the way the iterator does, checking invariants.
     void run() {
@@ -30,9 +30,7 @@ public:
         for (std::size_t index = 0; index < messages_.size(); ++index) {
             const std::int64_t publish_time = messages_.publish_time(index);
             messages_.for_each_market_change(index, scratch, [&](const MarketChangeRecord& change) {
-                if (!state_ && change.is_object && change.id) state_.emplace(*change.id);
-                if (!state_) return;
-                apply_market_change(*state_, change, publish_time);
+                if (!replay_.apply(change, publish_time)) return;
                 ++changes_applied_;
                 check(change);
             });
@@ -40,12 +38,12 @@ public:
         }
     }
 
-    const MarketState& state() const { return *state_; }
+    const MarketState& state() const { return *replay_.market(); }
     std::size_t changes_applied() const { return changes_applied_; }
 
 private:
     void check(const MarketChangeRecord& change) {
-        const MarketState& state = *state_;
+        const MarketState& state = *replay_.market();
         ASSERT_GE(state.definition_version, definition_version_);
         definition_version_ = state.definition_version;
         std::int32_t active = 0;
@@ -76,16 +74,16 @@ private:
     }
 
     StoredMessages messages_;
-    std::optional<MarketState> state_;
+    Replay replay_;
     std::size_t changes_applied_ = 0;
     std::uint64_t definition_version_ = 0;
     absl::flat_hash_map<RunnerKey, LevelCounters> counters_;  // an image restarts a runner's counters
 };
 
-std::optional<Replay> replay(const std::string& name) {
+std::optional<CheckedReplay> replay(const std::string& name) {
     const auto file = recordings / name;
     if (!std::filesystem::exists(file)) return std::nullopt;
-    std::optional<Replay> replay(std::in_place, file);
+    std::optional<CheckedReplay> replay(std::in_place, file);
     replay->run();
     return replay;
 }

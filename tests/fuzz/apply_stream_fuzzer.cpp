@@ -1,16 +1,13 @@
-// Fuzzes reading a plain stream and applying every stored message to a
-// market state, the way the iterator steps do: the market comes from the
-// first change with a usable "id", changes before it are dropped. After each
-// change the cache's own invariants must hold, and the ladders are read out
-// in order as a book build does.
+// Fuzzes reading a plain stream and replaying every stored message the way
+// the iterator steps do. After each change the cache's own invariants must
+// hold, and the ladders are read out in order as a book build does.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 #include <span>
 
-#include "core/cache/apply_market_change.h"
 #include "core/cache/price_ladder.h"
+#include "core/cache/replay.h"
 #include "core/input/stream_error.h"
 #include "core/input/stream_reader.h"
 
@@ -52,17 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const quorvane::input::StreamError&) {
         return 0;
     }
-    std::optional<MarketState> market;
+    quorvane::cache::Replay replay;
     quorvane::cache::MarketChangeRecord scratch;
     for (std::size_t index = 0; index < messages.size(); ++index) {
         const std::int64_t publish_time = messages.publish_time(index);
         messages.for_each_market_change(index, scratch, [&](const quorvane::cache::MarketChangeRecord& change) {
-            if (!market) {
-                if (!change.id) return;
-                market.emplace(*change.id);
-            }
-            quorvane::cache::apply_market_change(*market, change, publish_time);
-            check_invariants(*market);
+            if (replay.apply(change, publish_time)) check_invariants(*replay.market());
         });
     }
     return 0;

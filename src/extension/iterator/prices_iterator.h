@@ -6,11 +6,9 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <optional>
 #include <utility>
 
-#include "core/cache/market_change_record.h"
-#include "core/cache/market_state.h"
+#include "core/cache/replay.h"
 #include "core/cache/stored_messages.h"
 #include "extension/binding/borrow_flag.h"
 #include "extension/binding/py_ref.h"
@@ -23,12 +21,11 @@ struct PricesIterator {
 
     // Members are destroyed in reverse order: the messages are released
     // before the market and the book objects it still holds.
-    std::optional<cache::MarketState> market;  // from the first change with a usable "id"
+    cache::Replay replay;  // the market, from the first change with a usable "id"
     book::RunnerOrder runner_order;
     cache::StoredMessages messages;
     std::uint64_t next_index = 0;
     binding::BorrowFlag borrow_flag;
-    cache::MarketChangeRecord scratch;  // decoding space, kept so its buffers are reused
 };
 
 // Throws binding::PythonError when the type cannot be created.
