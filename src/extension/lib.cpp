@@ -9,6 +9,7 @@
 #include "core/cache/object_slot.h"
 #include "core/input/stream_error.h"
 #include "core/input/stream_reader.h"
+#include "core/texts/caller_texts.h"
 #include "extension/binding/errors.h"
 #include "extension/binding/heap_type.h"
 #include "extension/binding/module.h"
@@ -70,7 +71,7 @@ PyObject* path_argument(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
         binding::throw_error(PyExc_TypeError,
                              "iter_prices_file() missing 1 required positional argument: 'path'");
     }
-    if (!PyUnicode_Check(path)) binding::throw_argument_error("path", path, "PyString");
+    if (!PyUnicode_Check(path)) binding::throw_argument_error("path", path, texts::str_target_type);
     return path;
 }
 
@@ -125,7 +126,7 @@ void register_function(PyObject* module) {
         binding::check(PyCMethod_New(&iter_prices_file_def, module, module_name.get(), nullptr));
     PyRef name = binding::check(PyObject_GetAttrString(function.get(), "__name__"));
     if (!PyUnicode_Check(name.get())) {
-        binding::throw_error(PyExc_TypeError, binding::conversion_message(name.get(), "PyString"));
+        binding::throw_error(PyExc_TypeError, binding::conversion_message(name.get(), texts::str_target_type));
     }
     binding::add_to_module(module, name.get(), function.get());
 }
@@ -137,9 +138,7 @@ PyObject* create_module() {
 
     std::int64_t expected = -1;
     if (!initialised_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        binding::throw_error(PyExc_ImportError,
-                             "PyO3 modules do not yet support subinterpreters, see "
-                             "https://github.com/PyO3/pyo3/issues/576");
+        binding::throw_error(PyExc_ImportError, texts::subinterpreters_unsupported);
     }
     if (module_object) return Py_NewRef(module_object);
 

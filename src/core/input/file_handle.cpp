@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/input/stream_error.h"
+#include "core/texts/caller_texts.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -25,10 +26,7 @@ namespace {
 }
 
 void refuse_nul(std::string_view path) {
-    // Callers match on this text, whatever the platform.
-    if (path.find('\0') != std::string_view::npos) {
-        throw StreamError("strings passed to WinAPI cannot contain NULs");
-    }
+    if (path.find('\0') != std::string_view::npos) throw StreamError(texts::path_contains_nul);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "core/texts/caller_texts.h"
 #include "extension/binding/errors.h"
 
 #include <exception>
@@ -54,7 +55,7 @@ PyObject* panic_exception_type() noexcept {
     static PyObject* type = nullptr;
     if (!type) {
         type = PyErr_NewExceptionWithDoc(
-            "pyo3_runtime.PanicException",
+            texts::panic_exception_name,
             "Raised when quorvane meets an internal fault it cannot recover from, such as "
             "the interpreter failing to create a value.\n\n"
             "It derives from BaseException so that `except Exception` does not swallow it.",

@@ -1,6 +1,6 @@
 // The type object of one class, created from its PyType_Spec on first use
-// and kept for the life of the process. Every spec is named "builtins." plus
-// the class name and uses no_constructor as its tp_new.
+// and kept for the life of the process. Every spec is named by
+// texts::TypeName and uses no_constructor as its tp_new.
 #pragma once
 
 #include <Python.h>

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "core/cache/price_ladder.h"
+#include "core/texts/caller_texts.h"
 #include "extension/binding/errors.h"
 #include "extension/binding/heap_type.h"
 #include "extension/book/price_size.h"
@@ -39,7 +40,9 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.LadderSnapshot", sizeof(Snapshot), sizeof(cache::PricePair), Py_TPFLAGS_DEFAULT,
+constexpr texts::TypeName type_name("LadderSnapshot");
+
+PyType_Spec spec = {type_name.text, sizeof(Snapshot), sizeof(cache::PricePair), Py_TPFLAGS_DEFAULT,
                     slots};
 
 binding::HeapType type(spec);

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "core/texts/caller_texts.h"
 #include "extension/binding/heap_type.h"
 #include "extension/binding/instance.h"
 #include "extension/binding/py_values.h"
@@ -34,7 +35,7 @@ std::int32_t streaming_unique_id_argument(PyObject* value) {
         throw binding::PythonError{};
     }
     if (number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::int32_t>::max()) {
-        binding::throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
+        binding::throw_error(PyExc_OverflowError, texts::integer_out_of_range);
     }
     return static_cast<std::int32_t>(number);
 }
@@ -100,7 +101,9 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.MarketBook", sizeof(binding::Instance<MarketBook>), 0, Py_TPFLAGS_DEFAULT, slots};
+constexpr texts::TypeName type_name("MarketBook");
+
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<MarketBook>), 0, Py_TPFLAGS_DEFAULT, slots};
 
 binding::HeapType type(spec);
 

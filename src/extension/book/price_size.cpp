@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "core/texts/caller_texts.h"
 #include "extension/binding/errors.h"
 #include "extension/binding/heap_type.h"
 #include "extension/binding/instance.h"
@@ -27,7 +28,7 @@ PyObject* repr(PyObject* self) noexcept {
 
 PyObject* subscript(PyObject* self, PyObject* key) noexcept {
     return binding::boundary<PyObject*>(nullptr, [&] {
-        if (!PyUnicode_Check(key)) binding::throw_argument_error("key", key, "PyString");
+        if (!PyUnicode_Check(key)) binding::throw_argument_error("key", key, texts::str_target_type);
         const PriceSize& level = binding::value_of<PriceSize>(self);
         if (PyUnicode_EqualToUTF8(key, "price")) return to_python(level.price).release();
         if (PyUnicode_EqualToUTF8(key, "size")) return to_python(level.size).release();
@@ -54,7 +55,9 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.PriceSize", sizeof(binding::Instance<PriceSize>), 0, Py_TPFLAGS_DEFAULT, slots};
+constexpr texts::TypeName type_name("PriceSize");
+
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<PriceSize>), 0, Py_TPFLAGS_DEFAULT, slots};
 
 binding::HeapType type(spec);
 

@@ -1,5 +1,6 @@
 #include "extension/book/starting_prices.h"
 
+#include "core/texts/caller_texts.h"
 #include "extension/binding/heap_type.h"
 #include "extension/binding/instance.h"
 #include "extension/binding/py_values.h"
@@ -38,7 +39,9 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.StartingPrices", sizeof(binding::Instance<StartingPrices>), 0,
+constexpr texts::TypeName type_name("StartingPrices");
+
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<StartingPrices>), 0,
                     Py_TPFLAGS_DEFAULT, slots};
 
 binding::HeapType type(spec);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/texts/caller_texts.h"
 #include "extension/binding/heap_type.h"
 #include "extension/binding/instance.h"
 #include "extension/binding/py_values.h"
@@ -72,7 +73,9 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.MarketDefinition", sizeof(binding::Instance<MarketDefinition>), 0,
+constexpr texts::TypeName type_name("MarketDefinition");
+
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<MarketDefinition>), 0,
                     Py_TPFLAGS_DEFAULT, slots};
 
 binding::HeapType type(spec);

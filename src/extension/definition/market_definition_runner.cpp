@@ -1,5 +1,6 @@
 #include "extension/definition/market_definition_runner.h"
 
+#include "core/texts/caller_texts.h"
 #include "extension/binding/heap_type.h"
 #include "extension/binding/instance.h"
 #include "extension/binding/py_values.h"
@@ -29,7 +30,9 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.MarketDefinitionRunner", sizeof(binding::Instance<DefinitionRunner>), 0,
+constexpr texts::TypeName type_name("MarketDefinitionRunner");
+
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<DefinitionRunner>), 0,
                     Py_TPFLAGS_DEFAULT, slots};
 
 binding::HeapType type(spec);

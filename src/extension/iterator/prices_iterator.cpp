@@ -1,5 +1,6 @@
 #include "extension/iterator/prices_iterator.h"
 
+#include "core/texts/caller_texts.h"
 #include "extension/binding/borrow_guard.h"
 #include "extension/binding/errors.h"
 #include "extension/binding/heap_type.h"
@@ -36,8 +37,10 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
+constexpr texts::TypeName type_name("PricesIterator");
+
 PyType_Spec spec = {
-    "builtins.PricesIterator",
+    type_name.text,
     sizeof(binding::Instance<PricesIterator>),
     0,
     Py_TPFLAGS_DEFAULT,
