@@ -248,9 +248,10 @@ def test_streaming_unique_id(tmp_path):
     assert first.streaming_unique_id is None
     first.streaming_unique_id = 7
     assert first.streaming_unique_id == 7
-    for value in (2**31, -(2**31) - 1, 2**63, 2**100):
-        with pytest.raises(OverflowError):
+    for value in (2**31, -(2**31) - 1, 2**40, 2**63, 2**70, -(2**100)):
+        with pytest.raises(OverflowError) as overflow:
             first.streaming_unique_id = value
+        assert str(overflow.value) == "out of range integral type conversion attempted"
         assert first.streaming_unique_id == 7
     for value, type_name in ((1.0, "float"), ("7", "str"), ([7], "list")):
         with pytest.raises(TypeError) as raised:

@@ -21,10 +21,12 @@ using binding::get_true;
 using binding::none_attribute;
 
 // A conversion failure of the argument keeps the interpreter's text behind
-// the argument's name; an out-of-range integer stays an OverflowError.
+// the argument's name; an out-of-range integer, however large, is an
+// OverflowError with one text.
 std::int32_t streaming_unique_id_argument(PyObject* value) {
-    const long number = PyLong_AsLong(value);
-    if (number == -1 && PyErr_Occurred()) {
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (number == -1 && !overflow && PyErr_Occurred()) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw binding::PythonError{};
         PyRef cause = PyRef::steal(PyErr_GetRaisedException());
         PyRef text = binding::check(PyObject_Str(cause.get()));
@@ -34,7 +36,8 @@ std::int32_t streaming_unique_id_argument(PyObject* value) {
         PyErr_SetRaisedException(error.release());
         throw binding::PythonError{};
     }
-    if (number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::int32_t>::max()) {
+    if (overflow || number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::int32_t>::max()) {
         binding::throw_error(PyExc_OverflowError, texts::integer_out_of_range);
     }
     return static_cast<std::int32_t>(number);
