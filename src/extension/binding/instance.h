@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <new>
+#include <ranges>
 #include <utility>
 
 #include "extension/binding/errors.h"
@@ -23,6 +24,31 @@ struct Instance {
 template <class T>
 T& value_of(PyObject* self) noexcept {
     return reinterpret_cast<Instance<T>*>(self)->value;
+}
+
+// A value that owns references through which Python code can reach a list it
+// may change (and so lead back to the value's own object) names them in
+// references(), an array of PyRef pointers. Its class takes part in cyclic
+// garbage collection, with Py_TPFLAGS_HAVE_GC, traverse<T> and clear<T>.
+template <class T>
+concept Collectable = requires(T& value) {
+    { value.references() } -> std::ranges::range;
+};
+
+// tp_traverse of a class whose instances hold a Collectable T.
+template <Collectable T>
+int traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(self));  // instances of heap types own a reference to their type
+    for (PyRef* reference : value_of<T>(self).references()) Py_VISIT(reference->get());
+    return 0;
+}
+
+// tp_clear of a class whose instances hold a Collectable T. Readers take a
+// cleared reference for None.
+template <Collectable T>
+int clear(PyObject* self) noexcept {
+    for (PyRef* reference : value_of<T>(self).references()) reference->reset();
+    return 0;
 }
 
 // How many dead instances of a class keep their block for the next one:
@@ -47,9 +73,16 @@ PyRef create(PyTypeObject* type, Args&&... args) {
         new (&reinterpret_cast<Instance<T>*>(self)->value) T(std::forward<Args>(args)...);
     } catch (...) {
         // No value to destroy yet: undo the allocation alone.
+        if constexpr (Collectable<T>) {
+            if (PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
+        }
         if (!spare_blocks<T>().keep(self)) type->tp_free(self);
         Py_DECREF(type);
         throw;
+    }
+    // A new block comes tracked (zeroed, so traversable), a kept one not.
+    if constexpr (Collectable<T>) {
+        if (!PyObject_GC_IsTracked(self)) PyObject_GC_Track(self);
     }
     return PyRef::steal(self);
 }
@@ -58,6 +91,7 @@ PyRef create(PyTypeObject* type, Args&&... args) {
 template <class T>
 void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
+    if constexpr (Collectable<T>) PyObject_GC_UnTrack(self);  // no traversal of a value being destroyed
     value_of<T>(self).~T();
     if (!spare_blocks<T>().keep(self)) type->tp_free(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type

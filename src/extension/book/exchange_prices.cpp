@@ -30,6 +30,8 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Exchange prices for a runner (back/lay/traded)")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<ExchangePrices>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&binding::traverse<ExchangePrices>)},
+    {Py_tp_clear, reinterpret_cast<void*>(&binding::clear<ExchangePrices>)},
     {Py_tp_getset, attributes},
     {0, nullptr},
 };
@@ -37,7 +39,7 @@ PyType_Slot slots[] = {
 constexpr texts::TypeName type_name("ExchangePrices");
 
 PyType_Spec spec = {type_name.text, sizeof(binding::Instance<ExchangePrices>), 0,
-                    Py_TPFLAGS_DEFAULT, slots};
+                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
 
 binding::HeapType type(spec);
 

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 
 #include "extension/binding/instance.h"
@@ -16,6 +17,8 @@ struct ExchangePrices {
     binding::PyRef available_to_back;  // highest price first
     binding::PyRef available_to_lay;   // lowest price first
     binding::PyRef traded_volume;      // lowest price first
+
+    std::array<binding::PyRef*, 3> references() { return {&available_to_back, &available_to_lay, &traded_volume}; }
 };
 
 }  // namespace quorvane::book

@@ -11,7 +11,8 @@
 namespace quorvane::book {
 namespace {
 
-// One allocation: the header, then ob_size pairs.
+// One allocation: the header, then ob_size pairs. Tracked by cyclic GC only
+// once it holds its list, which Python code may change.
 struct Snapshot {
     PyObject_VAR_HEAD
     PyObject* list;  // owned once made
@@ -29,21 +30,35 @@ std::span<cache::PricePair> pairs_of(Snapshot* snapshot) {
 
 void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
     Py_XDECREF(as_snapshot(self)->list);
-    PyObject_Free(self);
+    PyObject_GC_Del(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+int traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(as_snapshot(self)->list);
+    return 0;
+}
+
+int clear(PyObject* self) noexcept {
+    Py_CLEAR(as_snapshot(self)->list);
+    return 0;
 }
 
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&clear)},
     {0, nullptr},
 };
 
 constexpr texts::TypeName type_name("LadderSnapshot");
 
-PyType_Spec spec = {type_name.text, sizeof(Snapshot), sizeof(cache::PricePair), Py_TPFLAGS_DEFAULT,
-                    slots};
+PyType_Spec spec = {type_name.text, sizeof(Snapshot), sizeof(cache::PricePair),
+                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
 
 binding::HeapType type(spec);
 
@@ -54,13 +69,9 @@ PyTypeObject* ladder_snapshot_type() { return type.get(); }
 binding::PyRef new_ladder_snapshot(const cache::PriceLevels& levels, bool descending) {
     PyTypeObject* snapshot_type = ladder_snapshot_type();
     const std::size_t count = levels.size();
-    // Unzeroed: every field and pair is written below.
-    auto* snapshot = static_cast<Snapshot*>(PyObject_Malloc(sizeof(Snapshot) + count * sizeof(cache::PricePair)));
-    if (!snapshot) {
-        PyErr_NoMemory();
-        binding::panic();  // as for the list it stands for
-    }
-    PyObject_InitVar(reinterpret_cast<PyVarObject*>(snapshot), snapshot_type, static_cast<Py_ssize_t>(count));
+    // Unzeroed and untracked: every field and pair is written below.
+    Snapshot* snapshot = PyObject_GC_NewVar(Snapshot, snapshot_type, static_cast<Py_ssize_t>(count));
+    if (!snapshot) binding::panic();  // as for the list it stands for
     snapshot->list = nullptr;
     snapshot->descending = descending;
     snapshot->ordered = count < 2;
@@ -84,7 +95,10 @@ binding::PyRef snapshot_list(PyObject* object) {
         binding::PyRef list = new_price_size_list(snapshot_pairs(object));
         // Making the list may have let other code read this snapshot: the
         // first list stored stays the only one.
-        if (!snapshot->list) snapshot->list = list.release();
+        if (!snapshot->list) {
+            snapshot->list = list.release();
+            if (!PyObject_GC_IsTracked(object)) PyObject_GC_Track(object);
+        }
     }
     return binding::PyRef::borrow(snapshot->list);
 }

@@ -99,6 +99,8 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("A market book snapshot")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<MarketBook>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&binding::traverse<MarketBook>)},
+    {Py_tp_clear, reinterpret_cast<void*>(&binding::clear<MarketBook>)},
     {Py_tp_getset, attributes},
     {Py_tp_methods, methods},
     {0, nullptr},
@@ -106,7 +108,8 @@ PyType_Slot slots[] = {
 
 constexpr texts::TypeName type_name("MarketBook");
 
-PyType_Spec spec = {type_name.text, sizeof(binding::Instance<MarketBook>), 0, Py_TPFLAGS_DEFAULT, slots};
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<MarketBook>), 0,
+                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
 
 binding::HeapType type(spec);
 

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -36,6 +37,8 @@ struct MarketBook {
     bool inplay;
     bool runners_voidable;
     binding::BorrowFlag borrow_flag;
+
+    std::array<binding::PyRef*, 2> references() { return {&runners, &market_definition}; }
 };
 
 }  // namespace quorvane::book

@@ -46,13 +46,16 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("A runner in the market")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<Runner>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&binding::traverse<Runner>)},
+    {Py_tp_clear, reinterpret_cast<void*>(&binding::clear<Runner>)},
     {Py_tp_getset, attributes},
     {0, nullptr},
 };
 
 constexpr texts::TypeName type_name("Runner");
 
-PyType_Spec spec = {type_name.text, sizeof(binding::Instance<Runner>), 0, Py_TPFLAGS_DEFAULT, slots};
+PyType_Spec spec = {type_name.text, sizeof(binding::Instance<Runner>), 0,
+                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
 
 binding::HeapType type(spec);
 

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,8 @@ struct Runner {
     std::optional<std::string> removal_date;
     binding::PyRef ex;      // ExchangePrices
     StartingPrices sp;
+
+    std::array<binding::PyRef*, 1> references() { return {&ex}; }
 };
 
 }  // namespace quorvane::book

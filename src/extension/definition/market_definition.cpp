@@ -69,6 +69,8 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Market definition - metadata about the market")},
     {Py_tp_new, reinterpret_cast<void*>(&binding::no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc<MarketDefinition>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&binding::traverse<MarketDefinition>)},
+    {Py_tp_clear, reinterpret_cast<void*>(&binding::clear<MarketDefinition>)},
     {Py_tp_getset, attributes},
     {0, nullptr},
 };
@@ -76,7 +78,7 @@ PyType_Slot slots[] = {
 constexpr texts::TypeName type_name("MarketDefinition");
 
 PyType_Spec spec = {type_name.text, sizeof(binding::Instance<MarketDefinition>), 0,
-                    Py_TPFLAGS_DEFAULT, slots};
+                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
 
 binding::HeapType type(spec);
 

@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -53,6 +54,8 @@ struct MarketDefinition {
     std::optional<std::string> market_time_text;
     std::optional<std::string> open_date_text;
     std::optional<std::string> suspend_time_text;
+
+    std::array<binding::PyRef*, 1> references() { return {&runners}; }
 };
 
 PyTypeObject* market_definition_type();
