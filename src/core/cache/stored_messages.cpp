@@ -141,9 +141,13 @@ DoubleCode encode_double(double value) {
     return {bits, kRawBytes};
 }
 
+// A code's first `bytes` bytes in memory must be its low bytes.
+static_assert(std::endian::native == std::endian::little, "stored doubles keep the low bytes of their code");
+
 // Reads 8 bytes whatever `bytes` is: the arena keeps 8 readable bytes past
 // every message, so this needs no branch on the length.
 std::uint64_t read_code(const std::uint8_t* at, unsigned bytes) {
+    static_assert(ByteArena::kReadPast >= sizeof(std::uint64_t));
     static constexpr std::uint64_t kMask[] = {0,
                                              0xFF,
                                              0xFFFF,
@@ -154,7 +158,7 @@ std::uint64_t read_code(const std::uint8_t* at, unsigned bytes) {
                                              0xFFFFFFFFFFFFFF,
                                              ~std::uint64_t{0}};
     std::uint64_t code;
-    std::memcpy(&code, at, sizeof code);  // little-endian, as x86 and ARM hold it
+    std::memcpy(&code, at, sizeof code);
     return code & kMask[bytes];
 }
 

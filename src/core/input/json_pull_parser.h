@@ -28,8 +28,11 @@ public:
         double value;          // when not
     };
 
-    // Precondition: the 8 bytes after line.end() are readable (their content
-    // does not matter).
+    // Numbers are read a word at a time, also across the end of the line.
+    static constexpr std::size_t kReadPastEnd = sizeof(std::uint64_t);
+
+    // Precondition: the kReadPastEnd bytes after line.end() are readable
+    // (their content does not matter).
     explicit JsonPullParser(std::string_view line) : next_(line.data()), end_(line.data() + line.size()) {
         skip_whitespace();
     }
@@ -95,6 +98,9 @@ private:
 };
 
 namespace pull_detail {
+
+// The words below are loaded from memory with their first byte lowest.
+static_assert(std::endian::native == std::endian::little, "digit words need little-endian loads");
 
 // The count of digits that start the eight bytes of `word` (first byte
 // lowest), 8 when all are: a byte is a digit when both it and it plus 6 have

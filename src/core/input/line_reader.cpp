@@ -1,7 +1,5 @@
 #include "core/input/line_reader.h"
 
-#include <simdjson.h>
-
 #include <cstring>
 #include <span>
 
@@ -16,7 +14,7 @@ std::string_view without_carriage_return(const char* begin, const char* line_fee
 }  // namespace
 
 LineReader::LineReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(LINE_BUFFER_SIZE + simdjson::SIMDJSON_PADDING)) {}
+    : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(LINE_BUFFER_SIZE + LINE_PADDING)) {}
 
 std::optional<std::string_view> LineReader::next_line() {
     for (;;) {
@@ -50,7 +48,7 @@ bool LineReader::refill() {
     end_ += got;
     // Zeroing the whole megabyte up front would dominate small inputs; only
     // the bytes a parser may read past a line's end need defined contents.
-    std::memset(buffer_.get() + end_, 0, simdjson::SIMDJSON_PADDING);
+    std::memset(buffer_.get() + end_, 0, LINE_PADDING);
     ended_ = got == 0;
     return !ended_;
 }
@@ -72,7 +70,7 @@ std::string_view LineReader::gather_long_line() {
         end_ = 0;
         length = long_line_.size();
     }
-    long_line_.resize(long_line_.size() + simdjson::SIMDJSON_PADDING);
+    long_line_.resize(long_line_.size() + LINE_PADDING);
     return {long_line_.data(), length};
 }
 

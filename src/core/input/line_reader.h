@@ -12,6 +12,9 @@
 namespace quorvane::input {
 
 inline constexpr std::size_t LINE_BUFFER_SIZE = 1024 * 1024;
+// Readable bytes after every line handed out, for parsers that load a word
+// or a block at a time across the end of a line.
+inline constexpr std::size_t LINE_PADDING = 64;
 
 // A line ends at a line feed, which is dropped with one carriage return just
 // before it; text after the last line feed is a last line. Lines longer than
@@ -21,8 +24,7 @@ public:
     explicit LineReader(ByteSource& source);
 
     // The next line, or nothing at the end of the data. The view stays valid
-    // until the next call, and at least simdjson::SIMDJSON_PADDING readable
-    // bytes follow it.
+    // until the next call, and LINE_PADDING readable bytes follow it.
     std::optional<std::string_view> next_line();
 
 private:

@@ -4,6 +4,7 @@
 #include "core/input/file_source.h"
 #include "core/input/gzip_source.h"
 #include "core/input/json_line_parser.h"
+#include "core/input/json_pull_parser.h"
 #include "core/input/line_reader.h"
 #include "core/input/line_text.h"
 #include "core/input/memory_source.h"
@@ -35,6 +36,8 @@ cache::StoredMessages read_stream(ByteSource& source) {
     cache::StoredMessages messages;
     LineReader lines(source);
     JsonLineParser parser;
+    // Both parsers load across the end of a line, into the padding after it.
+    static_assert(LINE_PADDING >= JsonPullParser::kReadPastEnd && LINE_PADDING >= simdjson::SIMDJSON_PADDING);
     while (const auto line = lines.next_line()) {
         if (!is_valid_utf8(*line)) throw StreamError("stream did not contain valid UTF-8");
         if (is_blank_line(*line)) continue;
