@@ -10,16 +10,17 @@ import sys
 import pytest
 
 import quorvane
+from conftest import SHARED_DATA, shared_data_missing
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "data" / "sample.jsonl"
-REAL = ROOT.parent / "shared" / "data" / "real"
+REAL = SHARED_DATA / "real"
 RECORDINGS = [SAMPLE, REAL / "1.197931750", REAL / "BASIC-1.132153978", REAL / "BASIC-1.132153978.gz"]
 
 
 def recording(path):
     if not path.is_file():
-        pytest.skip(f"shared recording {path} not found")
+        shared_data_missing(f"shared recording {path}")
     return str(path)
 
 

@@ -15,7 +15,7 @@ import pytest
 
 import quorvane
 from book_snapshot import QUORVANE_TYPES, attribute_names, snapshot
-from conftest import SHARED_DATA
+from conftest import SHARED_DATA, shared_data_missing
 from streams import generate
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -35,7 +35,7 @@ def recording(request, tmp_path_factory):
         return generate(tmp_path_factory.mktemp("generated"), runners=12, messages=1500, depth=8, seed=5)
     path = SHARED_DATA / "real" / request.param
     if not path.is_file():
-        pytest.skip(f"shared recording {path} not found")
+        shared_data_missing(f"shared recording {path}")
     return str(path)
 
 
