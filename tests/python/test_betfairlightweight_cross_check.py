@@ -59,6 +59,7 @@ def unexplained(comparison):
     return f"{len(comparison.unexplained)} unexplained differences:\n{shown}"
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("side", SIDES)
 @pytest.mark.parametrize("name", recordings())
 def test_recording(side, name, capsys):
