@@ -1,5 +1,6 @@
-# make test | demo | bench | build | clean. Every target sets up what it
-# needs first (scripts/bootstrap.sh), so any of them works on a new machine.
+# make test | check | demo | bench | build | wheel | clean. Every target sets
+# up what it needs first (scripts/bootstrap.sh), so any of them works on a new
+# machine.
 
 PYTHON := .venv/bin/python
 # scikit-build-core's build directory is kept, so rebuilds are incremental;
@@ -11,7 +12,7 @@ SOURCES := CMakeLists.txt pyproject.toml quorvane.pyi $(shell find src tests/cpp
 # Debian's cmake and ninja, ahead of any version manager's shims.
 export PATH := /usr/bin:$(PATH)
 
-.PHONY: bootstrap build test demo bench clean fuzz sanitize
+.PHONY: bootstrap build test slow-test check wheel wheel-check demo bench clean fuzz sanitize
 
 bootstrap:
 	@scripts/bootstrap.sh
@@ -25,14 +26,28 @@ $(INSTALLED): $(SOURCES) .venv/pyvenv.cfg
 	    -Cbuild-dir=$(BUILD_DIR) -Ccmake.define.QUORVANE_BUILD_TESTS=ON .
 	@touch $@
 
+# The quick suite, for every change: the C++ tests, pytest less the tests
+# marked slow, the stubs and mypy.
 test: build
 	@status=0; \
-	ctest --test-dir $(BUILD_DIR) --output-on-failure || status=1; \
-	$(PYTHON) -m pytest -q || status=1; \
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j2 || status=1; \
+	$(PYTHON) -m pytest -q -m "not slow" || status=1; \
 	$(PYTHON) -m mypy.stubtest quorvane || status=1; \
 	$(PYTHON) -m mypy || status=1; \
+	exit $$status
+
+slow-test: build
+	$(PYTHON) -m pytest -q -m slow
+
+# Everything, as CI runs it: the quick suite, the slow tests, the fuzzers, the
+# sanitizer build and the wheel in a fresh venv.
+check: build
+	@status=0; \
+	$(MAKE) --no-print-directory test || status=1; \
+	$(MAKE) --no-print-directory slow-test || status=1; \
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30 || status=1; \
 	$(MAKE) --no-print-directory sanitize || status=1; \
+	$(MAKE) --no-print-directory wheel-check || status=1; \
 	exit $$status
 
 demo: build
@@ -43,6 +58,31 @@ bench: build
 
 clean:
 	rm -rf build dist .venv
+
+# A wheel built from the incremental build directory (the C++ tests it also
+# builds stay out of the wheel), then repaired by auditwheel into a manylinux
+# wheel in dist/ that carries the libraries it needs beyond the manylinux set.
+WHEEL_DIR := build/wheel
+wheel: bootstrap
+	rm -rf $(WHEEL_DIR) && rm -f dist/quorvane-*.whl
+	$(PYTHON) -m pip wheel --quiet --no-build-isolation --no-deps --wheel-dir $(WHEEL_DIR) \
+	    -Cbuild-dir=$(BUILD_DIR) -Ccmake.define.QUORVANE_BUILD_TESTS=ON .
+	PATH=$(abspath .venv/bin):$$PATH $(PYTHON) -m auditwheel repair --wheel-dir dist $(WHEEL_DIR)/quorvane-*.whl
+	$(PYTHON) -m auditwheel show dist/quorvane-*.whl
+
+# The wheel installed, without building, into a fresh venv, where it must
+# replay the sample to the same books as the source build.
+WHEEL_VENV := build/wheel-venv
+SAMPLE := $(abspath data/sample.jsonl)
+wheel-check: build wheel
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet --disable-pip-version-check --no-index --only-binary :all: \
+	    dist/quorvane-*.whl
+	@built=$$($(PYTHON) scripts/replay_digest.py $(SAMPLE)) && \
+	wheel=$$(cd $(WHEEL_VENV) && bin/python -I $(abspath scripts/replay_digest.py) $(SAMPLE)) && \
+	echo "wheel-check: source build $$built" && echo "wheel-check: wheel        $$wheel" && \
+	[ "$$built" = "$$wheel" ]
 
 # libFuzzer harnesses of tests/fuzz, built by clang with ASan and UBSan in a
 # build dir of their own. Each runs FUZZ_SECONDS; the corpus found so far is

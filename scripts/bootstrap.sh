@@ -11,7 +11,7 @@ debian_packages=(
     cmake ninja-build pkg-config g++
     clang libclang-rt-14-dev valgrind
 )
-requirements=(requirements/build.txt requirements/test.txt)
+requirements=(requirements/build.txt requirements/test.txt requirements/wheel.txt)
 venv=.venv
 
 say() { printf 'bootstrap: %s\n' "$*"; }

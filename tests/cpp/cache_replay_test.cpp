@@ -10,11 +10,12 @@
 
 #include "core/cache/replay.h"
 #include "core/input/stream_reader.h"
+#include "shared_data.h"
 
 namespace quorvane::cache {
 namespace {
 
-const std::filesystem::path recordings = std::filesystem::path(QUORVANE_SHARED_DIR) / "data" / "real";
+const std::filesystem::path recordings = quorvane::testing::shared_dir() / "data" / "real";
 
 struct LevelCounters {
     std::uint64_t runner, back, lay, traded, sp_back, sp_lay;
@@ -34,7 +35,7 @@ public:
                 ++changes_applied_;
                 check(change);
             });
-            if (testing::Test::HasFatalFailure()) return;
+            if (::testing::Test::HasFatalFailure()) return;
         }
     }
 
@@ -90,7 +91,7 @@ std::optional<CheckedReplay> replay(const std::string& name) {
 
 TEST(CacheReplayTest, GreyhoundWinMarketWithFullLadders) {
     auto run = replay("1.197931750");
-    if (!run) GTEST_SKIP() << "recording not found under " << recordings;
+    if (!run) QUORVANE_SHARED_DATA_MISSING() << "recording not found under " << recordings;
     if (HasFatalFailure()) return;
     const MarketState& state = run->state();
     EXPECT_EQ(run->changes_applied(), 166u);
@@ -121,7 +122,7 @@ TEST(CacheReplayTest, GreyhoundWinMarketWithFullLadders) {
 
 TEST(CacheReplayTest, BasicHorseRaceMarket) {
     auto run = replay("BASIC-1.132153978");
-    if (!run) GTEST_SKIP() << "recording not found under " << recordings;
+    if (!run) QUORVANE_SHARED_DATA_MISSING() << "recording not found under " << recordings;
     if (HasFatalFailure()) return;
     const MarketState& state = run->state();
     EXPECT_EQ(run->changes_applied(), 480u);
@@ -145,7 +146,7 @@ TEST(CacheReplayTest, BasicHorseRaceMarket) {
 
 TEST(CacheReplayTest, GzipRecordingEndsSettled) {
     auto run = replay("BASIC-1.132153978.gz");
-    if (!run) GTEST_SKIP() << "recording not found under " << recordings;
+    if (!run) QUORVANE_SHARED_DATA_MISSING() << "recording not found under " << recordings;
     if (HasFatalFailure()) return;
     const MarketState& state = run->state();
     EXPECT_EQ(run->changes_applied(), 480u);

@@ -52,7 +52,7 @@ TEST(GzipSource, DecodesIsalsOwnGzipMember) {
 TEST(GzipSource, DecodesRecordedFileToItsPlainCopyLessCarriageReturns) {
     const auto compressed = testing::read_shared_file("data/real/BASIC-1.132153978.gz");
     const auto plain = testing::read_shared_file("data/real/BASIC-1.132153978");
-    if (!compressed || !plain) GTEST_SKIP() << "shared recordings not found under " << QUORVANE_SHARED_DIR;
+    if (!compressed || !plain) QUORVANE_SHARED_DATA_MISSING() << "shared recordings not found under " << testing::shared_dir();
     // The compressed copy was recorded with CRLF line ends.
     std::string text = decompress(*compressed);
     std::erase(text, '\r');

@@ -218,7 +218,7 @@ TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
 // reading must take them all.
 TEST(OnePass, AgreesWithTheParserOnEveryLineVector) {
     const auto path = testing::line_vectors_path();
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "line vectors not found at " << path;
+    if (!std::filesystem::exists(path)) QUORVANE_SHARED_DATA_MISSING() << "line vectors not found at " << path;
     JsonLineParser parser;
     int taken = 0;
     for (const testing::LineVector& vector : testing::load_line_vectors(path)) {
@@ -229,11 +229,13 @@ TEST(OnePass, AgreesWithTheParserOnEveryLineVector) {
 }
 
 TEST(OnePass, TakesEveryLineOfTheRecordings) {
-    const std::filesystem::path shared = std::filesystem::path(QUORVANE_SHARED_DIR) / "data/real";
+    const std::filesystem::path shared = testing::shared_dir() / "data/real";
     std::vector<std::filesystem::path> files = {std::filesystem::path(QUORVANE_SOURCE_DIR) / "data/sample.jsonl"};
     if (std::filesystem::exists(shared)) {
         for (const auto& entry : std::filesystem::directory_iterator(shared))
             if (entry.path().extension() != ".gz" && entry.path().extension() != ".md") files.push_back(entry.path());
+    } else {
+        EXPECT_FALSE(testing::shared_data_required()) << "shared recordings not found under " << shared;
     }
     JsonLineParser parser;
     for (const auto& file : files) {

@@ -11,10 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "shared_data.h"
+
 namespace quorvane::testing {
 
 inline std::filesystem::path line_vectors_path() {
-    return std::filesystem::path(QUORVANE_SHARED_DIR) / "data/json/line-vectors.tsv";
+    return shared_dir() / "data/json/line-vectors.tsv";
 }
 
 inline std::string decode_base64(std::string_view text) {

@@ -50,7 +50,7 @@ std::string outcome(JsonLineParser& parser, std::string_view line) {
 
 TEST(LineVectors, EveryRowGivesItsExpectedOutcome) {
     const std::filesystem::path path = testing::line_vectors_path();
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "line vectors not found at " << path;
+    if (!std::filesystem::exists(path)) QUORVANE_SHARED_DATA_MISSING() << "line vectors not found at " << path;
     const std::vector<testing::LineVector> vectors = testing::load_line_vectors(path);
     ASSERT_EQ(vectors.size(), kVectorCount);
 

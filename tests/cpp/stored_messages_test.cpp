@@ -13,13 +13,14 @@
 
 #include "core/cache/json_readings.h"
 #include "record_dump.h"
+#include "shared_data.h"
 
 namespace quorvane::cache {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kShared = QUORVANE_SHARED_DIR;
+const fs::path kShared = quorvane::testing::shared_dir();
 
 std::vector<std::string> decoded_dumps(const StoredMessages& store, std::size_t index) {
     std::vector<std::string> dumps;
@@ -191,7 +192,7 @@ TEST(StoredMessages, ShrinkingKeepsEveryMessageAndHoldsLittleMoreThanItsEncoding
 
 TEST(StoredMessages, RoundTripsTheRealRecordingsCompactly) {
     const fs::path directory = kShared / "data/real";
-    if (!fs::exists(directory)) GTEST_SKIP() << "no shared recordings at " << directory;
+    if (!fs::exists(directory)) QUORVANE_SHARED_DATA_MISSING() << "no shared recordings at " << directory;
     for (const char* name : {"1.197931750", "BASIC-1.132153978"}) {
         const std::string text = read_file(directory / name);
         StoredMessages store;
@@ -235,7 +236,7 @@ std::string base64_decode(std::string_view text) {
 
 TEST(StoredMessages, RoundTripsTheLineCorpus) {
     const fs::path vectors = kShared / "data/json/line-vectors.tsv";
-    if (!fs::exists(vectors)) GTEST_SKIP() << "no shared line vectors at " << vectors;
+    if (!fs::exists(vectors)) QUORVANE_SHARED_DATA_MISSING() << "no shared line vectors at " << vectors;
     std::istringstream rows(read_file(vectors));
     std::size_t stored = 0;
     for (std::string row; std::getline(rows, row);) {

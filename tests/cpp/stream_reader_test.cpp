@@ -168,9 +168,9 @@ TEST(ReadStreamBytes, ReadsPlainAndGzipAlike) {
 }
 
 TEST(ReadStreamFile, RecordedFileAndItsGzipCopyAgree) {
-    const std::filesystem::path real = std::filesystem::path(QUORVANE_SHARED_DIR) / "data/real";
+    const std::filesystem::path real = testing::shared_dir() / "data/real";
     if (!std::filesystem::exists(real / "BASIC-1.132153978.gz")) {
-        GTEST_SKIP() << "shared recordings not found under " << real;
+        QUORVANE_SHARED_DATA_MISSING() << "shared recordings not found under " << real;
     }
     const auto plain = read_stream_file((real / "BASIC-1.132153978").string());
     const auto gzip = read_stream_file((real / "BASIC-1.132153978.gz").string());

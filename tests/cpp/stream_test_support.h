@@ -21,6 +21,7 @@
 
 #include "core/input/byte_source.h"
 #include "core/input/stream_error.h"
+#include "shared_data.h"
 
 namespace quorvane::testing {
 
@@ -182,7 +183,7 @@ private:
 };
 
 inline std::optional<std::string> read_shared_file(std::string_view relative) {
-    std::ifstream in(std::filesystem::path(QUORVANE_SHARED_DIR) / relative, std::ios::binary);
+    std::ifstream in(shared_dir() / relative, std::ios::binary);
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), {});
 }

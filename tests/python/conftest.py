@@ -1,8 +1,18 @@
+import os
 import pathlib
 
 import pytest
 
-SHARED_DATA = pathlib.Path(__file__).resolve().parents[2].parent / "shared" / "data"
+# QUORVANE_SHARED_DIR points the tests at another copy of the shared data, or at none.
+SHARED_DATA = pathlib.Path(
+    os.environ.get("QUORVANE_SHARED_DIR") or pathlib.Path(__file__).resolve().parents[2].parent / "shared") / "data"
+
+
+def shared_data_missing(what):
+    """Skips the test for lack of shared data; fails it in CI, where a skip would pass unchecked."""
+    if os.environ.get("CI") == "true":
+        pytest.fail(f"{what} not found (CI needs the shared data)", pytrace=False)
+    pytest.skip(f"{what} not found")
 
 
 @pytest.fixture
@@ -24,7 +34,7 @@ def real_recording():
     def find(name):
         path = SHARED_DATA / "real" / name
         if not path.is_file():
-            pytest.skip(f"shared recording {path} not found")
+            shared_data_missing(f"shared recording {path}")
         return str(path)
 
     return find

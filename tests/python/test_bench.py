@@ -56,6 +56,7 @@ def sample_run(tmp_path_factory):
     return run.stdout, json.loads(written[0].read_text()), written
 
 
+@pytest.mark.slow
 def test_result_has_every_section_and_key(sample_run):
     _, result, _ = sample_run
     assert {"time", "machine", "versions", "options", "goal_ratios", "load", "replay", "step",
@@ -70,6 +71,7 @@ def test_result_has_every_section_and_key(sample_run):
         assert all(value is not None and value > 0 for value in row["ratios"].values())
 
 
+@pytest.mark.slow
 def test_figures_describe_the_files(sample_run):
     _, result, _ = sample_run
     messages = len(quorvane.iter_prices_file(str(SAMPLE)))
@@ -93,6 +95,7 @@ def test_figures_describe_the_files(sample_run):
     assert all(row["steps"] == 301 for row in result["step"])
 
 
+@pytest.mark.slow
 def test_tables_are_printed_saved_and_rendered_again(sample_run):
     printed, _, (json_path, markdown_path) = sample_run
     assert printed == markdown_path.read_text()

@@ -10,16 +10,17 @@ import sys
 import pytest
 
 import quorvane
+from conftest import SHARED_DATA, shared_data_missing
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "data" / "sample.jsonl"
-REAL = ROOT.parent / "shared" / "data" / "real"
+REAL = SHARED_DATA / "real"
 RECORDINGS = [SAMPLE, REAL / "1.197931750", REAL / "BASIC-1.132153978", REAL / "BASIC-1.132153978.gz"]
 
 
 def recording(path):
     if not path.is_file():
-        pytest.skip(f"shared recording {path} not found")
+        shared_data_missing(f"shared recording {path}")
     return str(path)
 
 
@@ -74,6 +75,7 @@ def test_replay_reports_a_file_it_cannot_load(tmp_path):
     assert "cannot load" in result.stderr and "os error 2" in result.stderr
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("path", [RECORDINGS[0], RECORDINGS[1]], ids=lambda p: p.name)
 def test_plot_market_draws_one_panel_per_priced_runner(tmp_path, path):
     import matplotlib.image
@@ -141,6 +143,7 @@ def test_many_files_on_processes(folder, tmp_path):
 
 # Starting a LocalCluster of one worker process and replaying the three files takes
 # about 5 to 10 seconds on a small shared machine.
+@pytest.mark.slow
 def test_many_files_on_a_dask_cluster(folder):
     result = run("many_files.py", folder, "--dask", "--workers", 1, timeout=300)
     check_summary(result)

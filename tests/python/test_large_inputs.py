@@ -10,7 +10,7 @@ import textwrap
 
 import pytest
 
-pytestmark = [pytest.mark.large, pytest.mark.reader]
+pytestmark = [pytest.mark.large, pytest.mark.reader, pytest.mark.slow]
 
 MIB = 1 << 20
 LONG_LINE_BYTES = 256 * MIB

@@ -15,7 +15,7 @@ import pytest
 
 import quorvane
 from book_snapshot import QUORVANE_TYPES, attribute_names, snapshot
-from conftest import SHARED_DATA
+from conftest import SHARED_DATA, shared_data_missing
 from streams import generate
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -35,7 +35,7 @@ def recording(request, tmp_path_factory):
         return generate(tmp_path_factory.mktemp("generated"), runners=12, messages=1500, depth=8, seed=5)
     path = SHARED_DATA / "real" / request.param
     if not path.is_file():
-        pytest.skip(f"shared recording {path} not found")
+        shared_data_missing(f"shared recording {path}")
     return str(path)
 
 
@@ -57,6 +57,7 @@ EXPORT = [
 ]
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("export", EXPORT)
 def test_traced_memory_stays_flat(recording, export):
     tracemalloc.start()
@@ -85,6 +86,7 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(UNDER_ASAN, reason="ASan's quarantine holds freed memory")
 @pytest.mark.parametrize("export", EXPORT)
 def test_resident_memory_stays_flat(recording, export):
@@ -198,6 +200,7 @@ def is_ours(error, module_file):
     return False
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(shutil.which("valgrind") is None, reason="valgrind is not installed")
 @pytest.mark.skipif(UNDER_ASAN, reason="valgrind cannot run a sanitized interpreter")
 def test_memcheck_finds_nothing_in_our_frames(tmp_path):

@@ -196,6 +196,7 @@ def zero_runs_as_sets(levels, items):
     return result
 
 
+@pytest.mark.slow
 @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow,
                                                                     HealthCheck.data_too_large])
 @given(STREAM)

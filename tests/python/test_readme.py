@@ -8,11 +8,12 @@ import sys
 import pytest
 
 import quorvane
+from conftest import SHARED_DATA, shared_data_missing
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 README = (ROOT / "README.md").read_text()
 EXAMPLES = ROOT / "examples" / "readme"
-REAL = ROOT.parent / "shared" / "data" / "real"
+REAL = SHARED_DATA / "real"
 
 BLOCK = re.compile(r"<!-- example: (\S+) -->\n```python\n(.*?)```", re.S)
 INCLUDED = dict(BLOCK.findall(README))
@@ -35,7 +36,7 @@ def test_block_is_the_file_and_runs(tmp_path, name):
     if (REAL / "1.197931750").is_file():
         (tmp_path / "1.197931750").symlink_to(REAL / "1.197931750")
     elif "1.197931750" in source:
-        pytest.skip(f"shared recording {REAL / '1.197931750'} not found")
+        shared_data_missing(f"shared recording {REAL / '1.197931750'}")
     run = subprocess.run([sys.executable, str(ROOT / name)], cwd=tmp_path, capture_output=True,
                          text=True, timeout=120)
     assert run.returncode == 0, run.stderr

@@ -152,6 +152,7 @@ def fast_switching():
     sys.setswitchinterval(interval)
 
 
+@pytest.mark.slow
 def test_books_read_from_many_threads_while_iterating(tmp_path, fast_switching):
     path = generate(tmp_path, runners=6, messages=400, depth=4, seed=11)
     books, snapshots, failures = [], [], []

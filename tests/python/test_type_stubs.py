@@ -42,6 +42,7 @@ BROKEN_STUBS = [
 ]
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize(("old", "new", "error"), [case[1:] for case in BROKEN_STUBS],
                          ids=[case[0] for case in BROKEN_STUBS])
 def test_stubtest_catches_a_wrong_stub(tmp_path, old, new, error):
