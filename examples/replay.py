@@ -8,143 +8,24 @@ The summary names the market and its runners, lists every change of the market's
 prices at the off (the last book before the turn in-play, or the last book with prices
 when the market never went in play), the last traded price, the result and the Betfair
 starting price where the recording has them. Plain, .gz and .bz2 files are all read.
+The same summary is `quorvane summary FILE`; both print it with quorvane_tools.summary.
 """
 
 import argparse
-import os
 import sys
-import time
 
 try:
-    import quorvane
+    import quorvane  # noqa: F401 (checked first, for a plain message when it is not built)
 except ImportError as error:
     sys.exit(f"replay.py: cannot import quorvane ({error}); build it first with `make build`")
 
-
-def clock(moment):
-    return f"{moment:%H:%M:%S.%f}"[:-3]
-
-
-def duration(seconds):
-    minutes, seconds = divmod(seconds, 60)
-    return f"{int(minutes)}m {seconds:04.1f}s" if minutes else f"{seconds:.1f}s"
-
-
-def price(value):
-    return "-" if value is None else f"{value:g}"
-
-
-def best(levels):
-    return levels[0].price if levels else None
-
-
-def status_timeline(books):
-    """(book, label) at the first book and at every change of status or in-play."""
-    changes, previous = [], None
-    for book in books:
-        state = (book.status, book.inplay)
-        if state != previous:
-            changes.append((book, book.status + (" in-play" if book.inplay else "")))
-            previous = state
-    return changes
-
-
-def prices_at_the_off(books):
-    """The last book before the turn in-play; without one, the last book that has prices."""
-    before = books
-    turn = next((i for i, book in enumerate(books) if book.inplay), None)
-    if turn is not None:
-        before = books[:turn]
-    for book in reversed(before):
-        if any(runner.ex.available_to_back or runner.ex.available_to_lay for runner in book.runners):
-            return book
-    return None
-
-
-def summarise(path, books, out=sys.stdout):
-    last = books[-1]
-    definition = last.market_definition
-    names = {r.selection_id: r.name for r in definition.runners if r.name} if definition else {}
-    order = {r.selection_id: r.sort_priority for r in definition.runners} if definition else {}
-
-    def name(selection_id):
-        return names.get(selection_id, str(selection_id))
-
-    print(f"market {last.market_id}", file=out)
-    if definition:
-        title = " ".join(part for part in (definition.venue, definition.name) if part)
-        details = ", ".join(part for part in (definition.market_type, definition.event_name,
-                                              definition.country_code) if part)
-        print(f"  {title} ({details})", file=out)
-        if definition.market_time:
-            print(f"  scheduled start {definition.market_time:%Y-%m-%d %H:%M:%S} UTC", file=out)
-        print(f"  {len(definition.runners)} runners, {definition.number_of_winners} to win,"
-              f" {'a' if definition.bsp_market else 'no'} BSP market", file=out)
-
-    print("\nstatus", file=out)
-    for book, label in status_timeline(books):
-        print(f"  {book.publish_time:%Y-%m-%d} {clock(book.publish_time)}  {label}", file=out)
-
-    inplay = [book for book in books if book.inplay]
-    if inplay:
-        start, end = inplay[0].publish_time, inplay[-1].publish_time
-        late = ""
-        if definition and definition.market_time:
-            late = f", {duration((start - definition.market_time).total_seconds())} after the scheduled start"
-        print(f"  in play from {clock(start)}{late}, for {duration((end - start).total_seconds())}", file=out)
-    else:
-        print("  never in play", file=out)
-    print(f"  matched {last.total_matched:,.2f}", file=out)
-
-    off = prices_at_the_off(books)
-    at_off = {runner.selection_id: runner for runner in off.runners} if off else {}
-    heading = f"at the off ({clock(off.publish_time)})" if off else "no prices in the recording"
-    print(f"\n{'runner':<22} {'back':>6} {'lay':>6} {'traded':>7} {'BSP':>7}  result"
-          f"    back/lay {heading}", file=out)
-    for runner in sorted(last.runners, key=lambda r: (order.get(r.selection_id, 1 << 31), r.selection_id)):
-        before = at_off.get(runner.selection_id)
-        back = best(before.ex.available_to_back) if before else None
-        lay = best(before.ex.available_to_lay) if before else None
-        bsp = runner.sp.actual_sp
-        print(f"{name(runner.selection_id)[:22]:<22} {price(back):>6} {price(lay):>6}"
-              f" {price(runner.last_price_traded):>7} {price(bsp) if not isinstance(bsp, str) else bsp:>7}"
-              f"  {runner.status}", file=out)
-
-    winners = [r for r in last.runners if r.status == "WINNER"]
-    if winners:
-        print("\nwinner: " + ", ".join(
-            name(r.selection_id) + ("" if r.sp.actual_sp is None else f" (BSP {price(r.sp.actual_sp)})")
-            for r in winners), file=out)
-    for runner in last.runners:
-        if runner.status == "REMOVED":
-            factor = "" if runner.adjustment_factor is None else f", adjustment factor {runner.adjustment_factor:g}"
-            print(f"removed: {name(runner.selection_id)} at {runner.removal_date or 'an unknown time'}{factor}",
-                  file=out)
+from quorvane_tools.summary import summarise_file
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description="Summarise a recorded stream file (plain, .gz or .bz2).")
     parser.add_argument("file", help="recorded stream: one JSON message per line")
-    path = parser.parse_args().file
-
-    started = time.perf_counter()
-    try:
-        prices = quorvane.iter_prices_file(path)
-    except ValueError as error:
-        print(f"replay.py: cannot load {path}: {error}", file=sys.stderr)
-        return 1
-    load_seconds = time.perf_counter() - started
-    # The books are kept: each still shows its own step after the market moved on.
-    started = time.perf_counter()
-    books = list(prices)
-    replay_seconds = time.perf_counter() - started
-    print(f"{path}: {os.path.getsize(path) / 1e6:,.2f} MB, {len(prices):,} messages loaded in"
-          f" {load_seconds * 1e3:,.1f} ms, {len(books):,} books replayed in {replay_seconds * 1e3:,.1f} ms\n")
-    if not books:
-        print("no market in this file")
-        return 0
-    summarise(path, books)
-    return 0
+    return summarise_file(parser.parse_args().file, "replay.py")
 
 
 if __name__ == "__main__":
