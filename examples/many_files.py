@@ -1,51 +1,41 @@
 #!/usr/bin/env python3
-"""Replay a folder of recordings in parallel and collect one summary per market.
+"""Replay folders or tar archives of recordings in parallel and collect one summary per market.
 
-    python examples/many_files.py DIR [--workers 4] [--csv summary.csv]
-    python examples/many_files.py DIR --dask [--workers 2]
-    python examples/many_files.py DIR --dask --scheduler tcp://10.0.0.5:8786
+    python examples/many_files.py PATH... [--workers 4] [--csv summary.csv]
+    python examples/many_files.py PATH... --dask [--workers 2]
+    python examples/many_files.py PATH... --dask --scheduler tcp://10.0.0.5:8786
 
-Every file is replayed from start to end in a worker process; only the small summary
-dict travels back. The default runs on this machine with `concurrent.futures` and a tqdm
-progress bar. `--dask` runs the very same function on a Dask cluster: a `LocalCluster`
-of `--workers` processes, or the cluster whose scheduler `--scheduler` names (its
-workers need quorvane installed and the files at the same paths). A file that fails to
-load is reported in its row; the exit status is 1 when any did.
+The recordings are found by `quorvane_tools.recordings.find_recordings` (folders are
+searched recursively, .tar and .tar.gz archives are read member by member) and replayed
+by `replay_many`: every recording from start to end in a worker process, from which only
+the small summary dict travels back, with a tqdm progress bar on a terminal. The default
+runs on this machine's cores; `--dask` runs the very same function on a Dask cluster: a
+`LocalCluster` of `--workers` processes, or the cluster whose scheduler `--scheduler`
+names (its workers need quorvane installed and the files at the same paths). A recording
+that fails to load is reported in its row; the exit status is 1 when any did.
 """
 
 import argparse
-import concurrent.futures
 import csv
 import os
-import pathlib
 import sys
 
-from tqdm import tqdm
-
 try:
-    import quorvane
+    import quorvane  # noqa: F401 (checked first, for a plain message when it is not built)
 except ImportError as error:
     sys.exit(f"many_files.py: cannot import quorvane ({error}); build it first with `make build`")
 
-NOT_RECORDINGS = {".md", ".txt", ".csv", ".json", ".png", ".py", ".stamp", ".tmp"}
+from quorvane_tools.recordings import find_recordings, replay_many
+
 COLUMNS = ["file", "market_id", "event", "market", "books", "runners", "inplay_at", "winners",
            "winner_bsp", "total_matched", "error"]
 
 
-def recordings(directory):
-    return sorted(str(path) for path in pathlib.Path(directory).iterdir()
-                  if path.is_file() and not path.name.startswith(".") and path.suffix not in NOT_RECORDINGS)
-
-
-def summarise(path):
+def summarise(source):
     """One market's summary: plain values only, so that it pickles cheaply."""
     row = dict.fromkeys(COLUMNS, "")
-    row["file"] = os.path.basename(path)
-    try:
-        prices = quorvane.iter_prices_file(path)
-    except ValueError as error:
-        row["error"] = str(error)
-        return row
+    row["file"] = source.relative_name
+    prices = source.iter_prices()
     last = inplay_at = None
     books = 0
     for book in prices:
@@ -72,29 +62,24 @@ def summarise(path):
     return row
 
 
-def with_processes(paths, workers):
-    rows = []
-    with concurrent.futures.ProcessPoolExecutor(max_workers=workers) as pool:
-        futures = [pool.submit(summarise, path) for path in paths]
-        for future in tqdm(concurrent.futures.as_completed(futures), total=len(futures), unit="file"):
-            rows.append(future.result())
-    return rows
-
-
-def with_dask(paths, workers, scheduler=None):
-    from dask.distributed import Client, LocalCluster, as_completed
+def summaries(sources, workers, dask=False, scheduler=None):
+    if not dask:
+        return replay_many(summarise, sources, processes=workers)
+    from dask.distributed import Client, LocalCluster
 
     # One thread per worker process: a replay holds the interpreter lock throughout.
     cluster = None if scheduler else LocalCluster(n_workers=workers, threads_per_worker=1,
                                                   processes=True, dashboard_address=None)
     try:
         with Client(scheduler or cluster) as client:
-            futures = client.map(summarise, paths, pure=False)
-            return [future.result()
-                    for future in tqdm(as_completed(futures), total=len(futures), unit="file")]
+            return replay_many(summarise, sources, client=client)
     finally:
         if cluster is not None:
             cluster.close()
+
+
+def failed_row(source, error):
+    return dict(dict.fromkeys(COLUMNS, ""), file=source.relative_name, error=str(error))
 
 
 def print_table(rows, out=sys.stdout):
@@ -109,23 +94,22 @@ def print_table(rows, out=sys.stdout):
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description="Replay a folder of recordings in parallel.")
-    parser.add_argument("directory", help="folder of recordings (plain, .gz or .bz2)")
+    parser = argparse.ArgumentParser(description="Replay folders or archives of recordings in parallel.")
+    parser.add_argument("paths", nargs="+", metavar="PATH",
+                        help="recordings (plain, .gz or .bz2), folders or .tar archives of them")
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1, help="worker processes")
     parser.add_argument("--dask", action="store_true", help="run on a Dask cluster")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler (with --dask)")
     parser.add_argument("--csv", help="also write the summaries to this CSV file")
     args = parser.parse_args()
 
-    paths = recordings(args.directory)
-    if not paths:
-        print(f"many_files.py: no recordings in {args.directory}", file=sys.stderr)
+    sources = find_recordings(args.paths)
+    if not sources:
+        print(f"many_files.py: no recordings in {' '.join(args.paths)}", file=sys.stderr)
         return 1
-    if args.dask:
-        rows = with_dask(paths, args.workers, args.scheduler)
-    else:
-        rows = with_processes(paths, args.workers)
-    rows.sort(key=lambda row: row["file"])
+    results = summaries(sources, args.workers, args.dask, args.scheduler)
+    rows = [failed_row(source, result) if isinstance(result, Exception) else result
+            for source, result in zip(sources, results)]
     print_table(rows)
     if args.csv:
         with open(args.csv, "w", newline="", encoding="utf-8") as out:

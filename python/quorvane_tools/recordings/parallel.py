@@ -71,7 +71,9 @@ class _Call(Generic[T]):
         try:
             return self.function(source)
         except Exception as error:
-            raise _portable(error) from None
+            failure = _portable(error)
+        # Raised outside the handler, so a stand-in does not carry the original as its context.
+        raise failure
 
 
 def _portable(error: Exception) -> Exception:
