@@ -13,6 +13,9 @@ on 1 and on 2 processes, next to a full `iter_prices_file` of the same recording
 replay_many: wall time of replaying every recording (every book, and `to_dict()` of the
 last) on 1 and 2 processes, and the speed-up.
 
+recompress: `gzip_copy` of every bz2 recording of the tar (written, then checked by
+replaying both), on 2 processes.
+
 Each figure is the median of RUNS runs. The machine's load average is printed before and
 after, since other work on it slows every figure.
 
@@ -23,6 +26,7 @@ from __future__ import annotations
 
 import argparse
 import bz2
+import functools
 import gzip
 import io
 import os
@@ -39,7 +43,8 @@ try:
 except ImportError as error:
     sys.exit(f"recordings_bench.py: cannot import quorvane ({error}); build it first with `make build`")
 
-from quorvane_tools.recordings import RecordingSource, catalogue, find_recordings, replay_many
+from quorvane_tools.recompress import gzip_copy
+from quorvane_tools.recordings import ArchiveMember, RecordingSource, catalogue, find_recordings, replay_many
 
 ROOT = Path(__file__).resolve().parents[1]
 REAL_DIR = ROOT.parent / "shared" / "data" / "real"
@@ -123,6 +128,15 @@ def main() -> int:
                                                                           progress=False))
                         for n in (1, 2))
             print(f"| {kind} | {len(sources)} | {one:,.2f} s | {two:,.2f} s | {one / two:.2f}x |")
+
+        sources = find_recordings(kinds["tar of bz2"])
+        out = Path(folder) / "recompressed"
+        seconds = median_seconds(args.runs, lambda: replay_many(functools.partial(gzip_copy, out=out), sources,
+                                                                processes=2, progress=False))
+        before = sum(source.size for source in sources if isinstance(source, ArchiveMember))
+        after = sum(path.stat().st_size for path in out.rglob("*.gz"))
+        print(f"\nrecompress: {len(sources)} bz2 recordings ({before / 1e6:,.1f} MB) to gzip ({after / 1e6:,.1f} MB)"
+              f" in {seconds:,.2f} s on 2 processes, {len(sources) / seconds:,.0f} /s")
     print(f"\nload average after: {' '.join(f'{load:.2f}' for load in os.getloadavg())}")
     return 0
 
