@@ -3,6 +3,8 @@
 import datetime
 import os
 import pickle
+import subprocess
+import sys
 
 import pytest
 
@@ -131,3 +133,10 @@ def test_replay_many_sends_back_an_exception_that_does_not_pickle_as_its_text(so
         assert isinstance(result, RecordingError)
         assert str(result) == f"test_recordings.Unpicklable: cannot replay {source.relative_name}"
         assert result.__notes__ == [f"while replaying {source.name}"]
+
+
+def test_the_tools_import_no_optional_extra():
+    code = ("import sys, quorvane_tools.cli, quorvane_tools.recordings;"
+            " print(sorted({'dask', 'distributed', 'tqdm'} & set(sys.modules)))")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.stdout.strip() == "[]", run.stderr
