@@ -7,14 +7,13 @@ loose plain recording and a .tar.gz sit beside the archive.
 import bz2
 import dataclasses
 import io
-import os
 import pathlib
 import tarfile
 
-import pytest
+from conftest import SHARED_DATA, shared_data_missing
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-REAL = ROOT.parent / "shared" / "data" / "real"
+REAL = SHARED_DATA / "real"
 SAMPLE = ROOT / "data" / "sample.jsonl"
 
 
@@ -29,9 +28,7 @@ class Tree:
 def real(name):
     path = REAL / name
     if not path.is_file():
-        if os.environ.get("CI") == "true":
-            pytest.fail(f"shared recording {path} not found")
-        pytest.skip(f"shared recording {path} not found")
+        shared_data_missing(f"shared recording {path}")
     return path
 
 

@@ -109,7 +109,7 @@ def test_select_keeps_the_matching_markets_and_every_failure(tree, sources, filt
     assert [entry.source.name for entry in entries if entry.error] == [tree.broken]
 
 
-@pytest.mark.parametrize("where", ["here", "processes", "dask"])
+@pytest.mark.parametrize("where", ["here", "processes", pytest.param("dask", marks=pytest.mark.slow)])
 def test_replay_many_returns_results_in_order_and_failures_in_place(tree, sources, where):
     if where == "dask":
         distributed = pytest.importorskip("distributed")
