@@ -74,16 +74,9 @@ void append_utf8(std::string& out, std::uint32_t code_point) {
 
 }  // namespace
 
-// Nearly every text is plain ASCII without escapes: one look per byte.
-const char* JsonPullParser::string_end(bool& plain) const {
-    plain = true;
-    const char* at = next_ + 1;
-    for (; at != end_; ++at) {
-        const unsigned char c = static_cast<unsigned char>(*at);
-        if (c == '"') return at;
-        if (c == '\\' || c < 0x20 || c >= 0x80) break;
-    }
-    plain = false;
+// The closing quote of a text that holds escapes or UTF-8 from `at` on, each
+// checked.
+const char* JsonPullParser::special_end(const char* at) const {
     while (at != end_) {
         const unsigned char c = static_cast<unsigned char>(*at);
         if (c == '"') return at;
@@ -101,11 +94,11 @@ const char* JsonPullParser::string_end(bool& plain) const {
 // unescaped into the caller's buffer.
 std::string_view JsonPullParser::string() {
     if (peek() != '"') throw Malformed{};
-    bool plain;
-    const char* const quote = string_end(plain);
     const char* const start = next_ + 1;
+    const char* const stop = plain_end(start);
+    const char* const quote = *stop == '"' ? stop : special_end(stop);
     advance_to(quote + 1);
-    if (plain || std::find(start, quote, '\\') == quote) {
+    if (stop == quote || std::find(stop, quote, '\\') == quote) {
         return std::string_view(start, static_cast<std::size_t>(quote - start));
     }
     return unescape(start, quote);
@@ -113,8 +106,8 @@ std::string_view JsonPullParser::string() {
 
 void JsonPullParser::skip_string() {
     if (peek() != '"') throw Malformed{};
-    bool plain;
-    advance_to(string_end(plain) + 1);
+    const char* const stop = plain_end(next_ + 1);
+    advance_to((*stop == '"' ? stop : special_end(stop)) + 1);
 }
 
 // The escapes are known to be valid.

@@ -103,9 +103,9 @@ private:
     Number wide_number(bool negative, const char* at);
     // Any number of the grammar, from the number's first byte.
     Number exact_number();
-    // The end of the text that starts after the quote at next_; `plain` is
-    // false when it holds an escape or a byte beyond ASCII.
-    const char* string_end(bool& plain) const;
+    // The ends of a text's plain run and of the text, from within it.
+    [[gnu::always_inline]] const char* plain_end(const char* at) const;
+    const char* special_end(const char* at) const;
     std::string_view unescape(const char* start, const char* quote);
     void literal(std::string_view text);
 
@@ -139,7 +139,34 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
     return (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
 }
 
+// A flag in the top bit of each byte of `word` that is a quote, a backslash,
+// a control byte or beyond ASCII. Only a byte after a flagged one may be
+// flagged wrongly (a borrow runs up), so the lowest flag is always right.
+inline std::uint64_t special_bytes(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+    const auto zero_bytes = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    const std::uint64_t below_space = (word - 0x20 * kOnes) & ~word & kHigh;
+    return zero_bytes(word ^ ('"' * kOnes)) | zero_bytes(word ^ ('\\' * kOnes)) | below_space | (word & kHigh);
+}
+
 }  // namespace pull_detail
+
+// Nearly every text is short plain ASCII: a word at a time up to the closing
+// quote or the first byte that needs a closer look. The padding after the
+// line makes every word readable.
+inline const char* JsonPullParser::plain_end(const char* at) const {
+    for (;;) {
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        if (const std::uint64_t special = pull_detail::special_bytes(word)) {
+            const char* const found = at + std::countr_zero(special) / 8;
+            if (found >= end_) throw Malformed{};
+            return found;
+        }
+        at += sizeof word;
+        if (at >= end_) throw Malformed{};
+    }
+}
 
 inline JsonPullParser::Number JsonPullParser::integer_before(const char* after, bool negative, std::int64_t whole) {
     // "-0" must read as the double -0.0.
