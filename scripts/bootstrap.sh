@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 debian_packages=(
-    libsimdjson-dev libisal-dev libgtest-dev libabsl-dev libbenchmark-dev libbz2-dev zlib1g-dev
+    libsimdjson-dev libisal-dev libgtest-dev libbenchmark-dev libbz2-dev zlib1g-dev
     cmake ninja-build pkg-config g++
     clang libclang-rt-14-dev valgrind locales
 )
