@@ -12,7 +12,7 @@ SOURCES := CMakeLists.txt pyproject.toml quorvane.pyi $(shell find src tests/cpp
 # Debian's cmake and ninja, ahead of any version manager's shims.
 export PATH := /usr/bin:$(PATH)
 
-.PHONY: bootstrap build test slow-test check wheel wheel-check demo bench clean fuzz sanitize
+.PHONY: bootstrap build test slow-test check wheel wheel-check demo bench clean fuzz sanitize zlib-check
 
 bootstrap:
 	@scripts/bootstrap.sh
@@ -128,3 +128,13 @@ sanitize: build
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j2
 	$(SANITIZED_PYTHON) -c 'import quorvane, sys; sys.exit(not quorvane.__file__.startswith("$(abspath $(SANITIZE_DIR))/"))'
 	$(SANITIZED_PYTHON) -m pytest -q -m "not large"
+
+# The C++ tests of a core that inflates gzip with zlib instead of ISA-L, so
+# that both inflaters stay tested.
+ZLIB_DIR := build/zlib
+
+zlib-check: bootstrap
+	cmake -S . -B $(ZLIB_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_INFLATE_WITH_ZLIB=ON \
+	    -DQUORVANE_BUILD_EXTENSION=OFF -DQUORVANE_BUILD_TESTS=ON >/dev/null
+	cmake --build $(ZLIB_DIR)
+	ctest --test-dir $(ZLIB_DIR) --output-on-failure -j2

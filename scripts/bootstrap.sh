@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 debian_packages=(
-    libsimdjson-dev libisal-dev libgtest-dev libabsl-dev libbenchmark-dev libbz2-dev
+    libsimdjson-dev libisal-dev libgtest-dev libbenchmark-dev libbz2-dev zlib1g-dev
     cmake ninja-build pkg-config g++
-    clang libclang-rt-14-dev valgrind
+    clang libclang-rt-14-dev valgrind locales
 )
 requirements=(requirements/build.txt requirements/test.txt requirements/wheel.txt)
 venv=.venv
@@ -77,6 +77,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
     [ -n "$python" ] || python=$(find_python313)
     [ -n "$python" ] || fail "Python 3.13 still not found after installing it"
+fi
+
+# A test reads numbers under a decimal-comma locale.
+if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+    [ "$(id -u)" -eq 0 ] || fail "locale de_DE.UTF-8 is missing; run as root: localedef -i de_DE -f UTF-8 de_DE.UTF-8"
+    say "generating the locale de_DE.UTF-8"
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 
 # A venv whose interpreter has moved or changed version is rebuilt from scratch.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include <gtest/gtest.h>
 
@@ -78,7 +79,7 @@ private:
     Replay replay_;
     std::size_t changes_applied_ = 0;
     std::uint64_t definition_version_ = 0;
-    absl::flat_hash_map<RunnerKey, LevelCounters> counters_;  // an image restarts a runner's counters
+    std::unordered_map<RunnerKey, LevelCounters, RunnerKeyHash> counters_;  // an image restarts a runner's counters
 };
 
 std::optional<CheckedReplay> replay(const std::string& name) {

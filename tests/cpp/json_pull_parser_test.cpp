@@ -1,6 +1,6 @@
-// The one-pass line reading against the parsed document: wherever it takes
-// a line, it must store exactly what the document gives, and it must leave
-// every line the full parser refuses.
+// The one-pass line reading against an independent parser: it must store
+// exactly what the parsed document gives, and refuse exactly the lines the
+// parser refuses, with the same message.
 #include "core/input/json_pull_parser.h"
 
 #include <gtest/gtest.h>
@@ -13,138 +13,139 @@
 #include <string>
 #include <vector>
 
-#include "core/input/json_line_parser.h"
+#include "line_vectors.h"
 #include "core/input/line_text.h"
 #include "core/input/select_line_message.h"
 #include "core/input/stream_error.h"
-#include "line_vectors.h"
+#include "oracle/document_message.h"
+#include "oracle/json_line_parser.h"
 #include "padded_line.h"
 #include "record_dump.h"
 
 namespace quorvane::input {
 namespace {
 
-enum class Taken { Yes, No };
-
-// Whether the one-pass reading took the line; fails the test when it took
-// a line the full parser refuses or stored anything else than it.
-Taken read_both_ways(JsonLineParser& parser, const std::string& line) {
-    const testing::PaddedLine padded(line);
-    cache::StoredMessages direct;
-    const bool taken = try_select_line_message(padded.view(), direct);
-    if (!taken) {
-        EXPECT_EQ(direct.size(), 0u) << line;
-    }
-    cache::StoredMessages parsed;
+// ERR and the message, or the dump of what the line stores.
+std::string reader_outcome(std::string_view line) {
+    cache::StoredMessages store;
     try {
-        select_line_message(parser.parse(padded.view()), parsed);
+        select_line_message(line, store);
     } catch (const StreamError& error) {
-        EXPECT_FALSE(taken) << "took a line the parser refuses (" << error.what() << "): " << line;
-        return Taken::No;
+        EXPECT_EQ(store.size(), 0u) << line;
+        return std::string("ERR ") + error.what();
     }
-    if (taken) {
-        EXPECT_EQ(cache::testing::dump(direct), cache::testing::dump(parsed)) << line;
-    }
-    return taken ? Taken::Yes : Taken::No;
+    return cache::testing::dump(store);
 }
 
-struct LineCase {
-    std::string line;
-    Taken taken;
+std::string oracle_outcome(JsonLineParser& parser, std::string_view line) {
+    cache::StoredMessages store;
+    try {
+        select_document_message(parser.parse(line), store);
+    } catch (const StreamError& error) {
+        return std::string("ERR ") + error.what();
+    }
+    return cache::testing::dump(store);
+}
 
-    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.line; }
-};
+// The reader's outcome, checked against the oracle's.
+std::string read_both_ways(JsonLineParser& parser, const std::string& line) {
+    const testing::PaddedLine padded(line);
+    const std::string got = reader_outcome(padded.view());
+    EXPECT_EQ(got, oracle_outcome(parser, padded.view())) << line;
+    return got;
+}
 
-class OnePass : public ::testing::TestWithParam<LineCase> {};
+class OnePass : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(OnePass, TakesOnlyWhatItReadsAsTheParserDoes) {
+TEST_P(OnePass, ReadsAsTheParserDoes) {
     JsonLineParser parser;
-    EXPECT_EQ(read_both_ways(parser, GetParam().line), GetParam().taken) << GetParam().line;
+    read_both_ways(parser, GetParam());
 }
-
-constexpr Taken Y = Taken::Yes;
-constexpr Taken N = Taken::No;
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, OnePass,
     ::testing::Values(
-        LineCase{R"({"op":"mcm","clk":"A","pt":5,"mc":[{"id":"1.2","rc":[{"atb":[[1.01,2.5],[3,4]],"id":7}]}]})", Y},
-        LineCase{" \t{\"pt\":5,\"mc\":[ ]}\r ", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1,2]],"atb":[[3,4]]}]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1,2]],"atb":null}]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1}],"rc":[{"id":2}]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1}],"rc":7}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"marketDefinition":{"venue":"A","runners":[{"id":1}]},
-                    "marketDefinition":{"status":"OPEN"}}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"marketDefinition":{"venue":"A"},"marketDefinition":[]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"marketDefinition":{"regulators":["a",1,"b"],"regulators":["c"],
-                    "runners":[{"id":1},2,{"bsp":"x"}],"runners":[{"bsp":3.5,"hc":-0.5}]}}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1],[2,3,4],5,[true,"x"],[[1],{}]],"spn":"NaN","spf":{}}]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1,"atl":[ [ 1.5 , 2 ] ,[3,4 ],[5 ,6,7],[8,"9"],[10,null],[-1.25,0.5],[]],"trd":[[1.01,2]]}]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"rc":[{"id":1.0},{"id":"1"},{"id":-3,"hc":1}]}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"tv":0.1,"version":12345678901,"lastMatchTime":-9}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"x":{"a":[{"b":[[[]]]}],"c":null,"d":false}}]})", Y},
-        LineCase{R"({"pt":0,"mc":[{"id":"1.2"}]})", Y},
-        LineCase{R"({"pt":5,"mc":{}})", Y},
-        LineCase{R"([{"pt":5}])", Y},
-        LineCase{R"({"pt":5,"mc":[],"mc":[]})", N},
-        LineCase{R"({"pt":5,"rc":[{"id":1}]})", N},
-        LineCase{R"({"pt":5,"marketDefinition":{}})", N},
-        // Escapes, exponents, "-0" and numbers beyond an exact reading go to the parser.
-        LineCase{R"({"pt":5,"mc":[{"id":"1.\u0032"}]})", N},
-        LineCase{R"({"p\u0074":5,"mc":[]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":1e3}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":1.5E-3}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"version":-0}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":-0.0}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"version":1234567890123456789}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":0.12345678901234567}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":12345678.123456789}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":1234567.1234567}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"tv":123456789012.25}]})", Y},
-        LineCase{R"({"pt":5,"mc":[{"tv":0.000000000000000001}]})", Y},
+        R"({"op":"mcm","clk":"A","pt":5,"mc":[{"id":"1.2","rc":[{"atb":[[1.01,2.5],[3,4]],"id":7}]}]})",
+        " \t{\"pt\":5,\"mc\":[ ]}\r ",
+        R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1,2]],"atb":[[3,4]]}]}]})",
+        R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1,2]],"atb":null}]}]})",
+        R"({"pt":5,"mc":[{"rc":[{"id":1}],"rc":[{"id":2}]}]})",
+        R"({"pt":5,"mc":[{"rc":[{"id":1}],"rc":7}]})",
+        R"({"pt":5,"mc":[{"marketDefinition":{"venue":"A","runners":[{"id":1}]},
+                    "marketDefinition":{"status":"OPEN"}}]})",
+        R"({"pt":5,"mc":[{"marketDefinition":{"venue":"A"},"marketDefinition":[]}]})",
+        R"({"pt":5,"mc":[{"marketDefinition":{"regulators":["a",1,"b"],"regulators":["c"],
+                    "runners":[{"id":1},2,{"bsp":"x"}],"runners":[{"bsp":3.5,"hc":-0.5}]}}]})",
+        R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[[1],[2,3,4],5,[true,"x"],[[1],{}]],"spn":"NaN","spf":{}}]}]})",
+        R"({"pt":5,"mc":[{"rc":[{"id":1,"atl":[ [ 1.5 , 2 ] ,[3,4 ],[5 ,6,7],[8,"9"],[10,null],[-1.25,0.5],[]],"trd":[[1.01,2]]}]}]})",
+        R"({"pt":5,"mc":[{"rc":[{"id":1.0},{"id":"1"},{"id":-3,"hc":1}]}]})",
+        R"({"pt":5,"mc":[{"tv":0.1,"version":12345678901,"lastMatchTime":-9}]})",
+        R"({"pt":5,"mc":[{"x":{"a":[{"b":[[[]]]}],"c":null,"d":false}}]})",
+        R"({"pt":0,"mc":[{"id":"1.2"}]})",
+        R"({"pt":5,"mc":{}})",
+        R"([{"pt":5}])",
+        R"({"pt":5,"mc":[],"mc":[]})",
+        R"({"pt":5,"rc":[{"id":1}]})",
+        R"({"pt":5,"marketDefinition":{}})",
+        // Escapes, exponents, "-0" and numbers beyond the quick readings.
+        R"({"pt":5,"mc":[{"id":"1.\u0032"}]})",
+        R"({"p\u0074":5,"mc":[]})",
+        R"({"pt":5,"mc":[{"tv":1e3}]})",
+        R"({"pt":5,"mc":[{"tv":1.5E-3}]})",
+        R"({"pt":5,"mc":[{"version":-0}]})",
+        R"({"pt":5,"mc":[{"tv":-0.0}]})",
+        R"({"pt":5,"mc":[{"version":1234567890123456789}]})",
+        R"({"pt":5,"mc":[{"tv":0.12345678901234567}]})",
+        R"({"pt":5,"mc":[{"tv":12345678.123456789}]})",
+        R"({"pt":5,"mc":[{"tv":1234567.1234567}]})",
+        R"({"pt":5,"mc":[{"tv":123456789012.25}]})",
+        R"({"pt":5,"mc":[{"tv":0.000000000000000001}]})",
         // Malformed lines, which the parser words.
-        LineCase{R"({"pt":5,"mc":[{"tv":01}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":1.}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":.5}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":-}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":+1}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"tv":1.5.2}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"img":tru}]})", N},
-        LineCase{R"({"pt":5,"mc":[{"img":truex}]})", N},
-        LineCase{R"({"pt":5,"mc":[1,]})", N},
-        LineCase{R"({"pt":5,"mc":[,1]})", N},
-        LineCase{R"({"pt":5,})", N},
-        LineCase{R"({"pt":5 "mc":[]})", N},
-        LineCase{R"({"pt":5,"mc":[]} x)", N},
-        LineCase{R"({"pt":5,"mc":[]}{})", N},
-        LineCase{R"({"pt":5,"mc":[)", N},
-        LineCase{"{\"pt\":5,\"mc\":[{\"id\":\"a\tb\"}]}", N},
-        LineCase{"{\"pt\":5,\"mc\":[]}\f", N},
-        LineCase{R"({"pt":5,"mc":["open)", N},
-        LineCase{"5", Y},
-        LineCase{"-", N}));
+        R"({"pt":5,"mc":[{"tv":01}]})",
+        R"({"pt":5,"mc":[{"tv":1.}]})",
+        R"({"pt":5,"mc":[{"tv":.5}]})",
+        R"({"pt":5,"mc":[{"tv":-}]})",
+        R"({"pt":5,"mc":[{"tv":+1}]})",
+        R"({"pt":5,"mc":[{"tv":1.5.2}]})",
+        R"({"pt":5,"mc":[{"img":tru}]})",
+        R"({"pt":5,"mc":[{"img":truex}]})",
+        R"({"pt":5,"mc":[1,]})",
+        R"({"pt":5,"mc":[,1]})",
+        R"({"pt":5,})",
+        R"({"pt":5 "mc":[]})",
+        R"({"pt":5,"mc":[]} x)",
+        R"({"pt":5,"mc":[]}{})",
+        R"({"pt":5,"mc":[)",
+        "{\"pt\":5,\"mc\":[{\"id\":\"a\tb\"}]}",
+        "{\"pt\":5,\"mc\":[]}\f",
+        R"({"pt":5,"mc":["open)",
+        "5",
+        "-"));
 
-TEST(OnePass, LeavesNestingDeeperThanItsLimit) {
+TEST(OnePass, ReadsNestingUpToTheLimit) {
     JsonLineParser parser;
+    // Three levels around the arrays: the line, "mc" and the change.
     const auto nested = [](int depth) {
         return R"({"pt":5,"mc":[{"x":)" + std::string(depth, '[') + std::string(depth, ']') + "}]}";
     };
-    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 4)), Taken::Yes);
-    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth)), Taken::No);
+    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 3)), "pt=5 | ");
+    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 2)),
+              "ERR recursion limit exceeded at line 1 column 144");
 }
 
 // One byte of each kind at every offset of texts that span several words:
-// a quote ends the text there, a backslash or control byte leaves the line,
-// anything else is text; a text that runs to the line's end is left too,
-// although the padding after it holds quotes.
+// a quote ends the text there; a backslash (it escapes the closing quote or
+// starts an invalid escape), a control byte or a lone byte beyond ASCII is a
+// fault; anything else is text. A text that runs to the line's end is a
+// fault too, although the padding after it holds quotes.
 TEST(OnePass, ReadsTextsUpToTheirFirstSpecialByte) {
-    const auto read = [](const std::string& line) -> std::optional<std::string> {
+    std::string unescaped;
+    const auto read = [&](const std::string& line) -> std::optional<std::string> {
         const testing::PaddedLine padded(line);
-        JsonPullParser pull(padded.view());
+        JsonPullParser pull(padded.view(), unescaped);
         try {
             return std::string(pull.string());
-        } catch (const JsonPullParser::Unsupported&) {
+        } catch (const JsonPullParser::Malformed&) {
             return std::nullopt;
         }
     };
@@ -154,17 +155,17 @@ TEST(OnePass, ReadsTextsUpToTheirFirstSpecialByte) {
         EXPECT_EQ(read('"' + text + '"'), text) << length;
         // The line ends just before the closing quote.
         const std::string cut = '"' + text + "\"}]         ";
-        JsonPullParser pull(std::string_view(cut).substr(0, static_cast<std::size_t>(length) + 1));
-        EXPECT_THROW(pull.string(), JsonPullParser::Unsupported) << length;
+        JsonPullParser pull(std::string_view(cut).substr(0, static_cast<std::size_t>(length) + 1), unescaped);
+        EXPECT_THROW(pull.string(), JsonPullParser::Malformed) << length;
         for (int at = 0; at < length; ++at) {
-            for (const char special : {'"', '\\', '\0', '\x1F', '\n'}) {
+            for (const char special : {'"', '\\', '\0', '\x1F', '\n', '\x80', '\xA2', '\xDC', '\xFF'}) {
                 std::string line = '"' + text + '"';
                 line[static_cast<std::size_t>(at) + 1] = special;
                 const auto expected = special == '"' ? std::optional(text.substr(0, static_cast<std::size_t>(at)))
                                                      : std::nullopt;
                 EXPECT_EQ(read(line), expected) << length << " at " << at << " byte " << int(special);
             }
-            for (const char plain : {' ', '!', '#', '[', ']', '\x7F', '\x80', '\xA2', '\xDC', '\xFF'}) {
+            for (const char plain : {' ', '!', '#', '[', ']', '\x7F'}) {
                 std::string line = '"' + text + '"';
                 line[static_cast<std::size_t>(at) + 1] = plain;
                 EXPECT_EQ(read(line), line.substr(1, static_cast<std::size_t>(length))) << length << " at " << at;
@@ -173,13 +174,24 @@ TEST(OnePass, ReadsTextsUpToTheirFirstSpecialByte) {
     }
 }
 
-// Decimal texts of every length, alone and followed by what may follow a
-// number, each the parser's double bit for bit where taken; up to 15 digits
-// every one is exact, so must be taken. An exponent sends it to the parser.
+// Escapes and UTF-8 at the start, middle and end of texts, alone and mixed.
+TEST(OnePass, UnescapesTexts) {
+    JsonLineParser parser;
+    for (const char* text : {R"(\"\\\/\b\f\n\r\t)", R"(\u0041\u00e9\u20AC\ud83d\ude00)", "caf\u00e9 \xC3\xA9 \xF0\x9F\x98\x80",
+                             R"(ab\u0000cd)", R"(\\u0041)"}) {
+        const std::string line = std::string(R"({"pt":5,"mc":[{"id":")") + text + R"(","marketDefinition":{"venue":")" + text +
+                                 R"(","name":"n\u0061me"}}]})";
+        read_both_ways(parser, line);
+    }
+}
+
+// Decimal texts of every length, alone, with an exponent, and followed by
+// what may follow a number, each the parser's double bit for bit.
 TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
     std::mt19937_64 random(20261208);
     simdjson::dom::parser reference;
-    const std::string_view followers[] = {"", ",1", "]}", " \t,", "e5", "E-2"};
+    std::string unescaped;
+    const std::string_view followers[] = {"", ",1", "]}", " \t,", "e5", "E-2", "e+300"};
     for (int whole_digits = 1; whole_digits <= 19; ++whole_digits) {
         for (int fraction_digits = 0; fraction_digits <= 19; ++fraction_digits) {
             for (int sample = 0; sample < 20; ++sample) {
@@ -189,24 +201,20 @@ TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
                 for (int i = 1; i < whole_digits; ++i) text += static_cast<char>('0' + random() % 10);
                 if (fraction_digits > 0) text += '.';
                 for (int i = 0; i < fraction_digits; ++i) text += static_cast<char>('0' + random() % 10);
-                double expected = 0.0;
-                ASSERT_EQ(reference.parse(text).get_double().get(expected), simdjson::SUCCESS) << text;
                 for (const std::string_view follower : followers) {
+                    const bool exponent = follower.starts_with('e') || follower.starts_with('E');
+                    const std::string number = exponent ? text + std::string(follower) : text;
+                    double expected = 0.0;
+                    if (reference.parse(number).get_double().get(expected) != simdjson::SUCCESS) {
+                        continue;  // beyond the largest double
+                    }
                     const std::string line = text + std::string(follower);
                     const testing::PaddedLine padded(line);
-                    JsonPullParser pull(padded.view());
+                    JsonPullParser pull(padded.view(), unescaped);
                     std::optional<double> got;
-                    try {
-                        got = PullValue(pull, 0).number();
-                    } catch (const JsonPullParser::Unsupported&) {
-                        EXPECT_TRUE(whole_digits + fraction_digits > 15 || follower.starts_with('e') ||
-                                    follower.starts_with('E'))
-                            << "left " << line;
-                        continue;
-                    }
-                    EXPECT_FALSE(follower.starts_with('e') || follower.starts_with('E')) << "took " << line;
+                    ASSERT_NO_THROW(got = PullValue(pull, 0).number()) << line;
                     EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(expected)) << line;
-                    const auto next = follower.find_first_not_of(" \t");
+                    const auto next = exponent ? std::string_view::npos : follower.find_first_not_of(" \t");
                     EXPECT_EQ(pull.peek(), next == std::string_view::npos ? '\0' : follower[next]) << line;
                 }
             }
@@ -214,18 +222,18 @@ TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
     }
 }
 
-// Every vector line, and every line of the recordings, where the one-pass
-// reading must take them all.
+// Every vector line, and every line of the recordings, which the reader
+// must accept.
 TEST(OnePass, AgreesWithTheParserOnEveryLineVector) {
     const auto path = testing::line_vectors_path();
     if (!std::filesystem::exists(path)) QUORVANE_SHARED_DATA_MISSING() << "line vectors not found at " << path;
     JsonLineParser parser;
-    int taken = 0;
+    int accepted = 0;
     for (const testing::LineVector& vector : testing::load_line_vectors(path)) {
         if (!is_valid_utf8(vector.line) || is_blank_line(vector.line)) continue;
-        if (read_both_ways(parser, vector.line) == Taken::Yes) ++taken;
+        if (!read_both_ways(parser, vector.line).starts_with("ERR ")) ++accepted;
     }
-    EXPECT_GT(taken, 0);
+    EXPECT_GT(accepted, 0);
 }
 
 TEST(OnePass, TakesEveryLineOfTheRecordings) {
@@ -247,7 +255,7 @@ TEST(OnePass, TakesEveryLineOfTheRecordings) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (is_blank_line(line)) continue;
             ++lines;
-            EXPECT_EQ(read_both_ways(parser, line), Taken::Yes) << file << " line " << lines;
+            EXPECT_FALSE(read_both_ways(parser, line).starts_with("ERR ")) << file << " line " << lines;
         }
         EXPECT_GT(lines, 0) << file;
     }

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <unordered_set>
 
-#include <absl/container/flat_hash_set.h>
 #include <gtest/gtest.h>
 
 namespace quorvane::cache {
@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HandicapKey, testing::Values(
     HandicapCase{std::nan(""), 0}));
 
 TEST(RunnerKeyTest, HandicapsOfOneHundredthShareAKeyAndSelectionIdsDoNot) {
-    absl::flat_hash_set<RunnerKey> keys{RunnerKey::of(7, 0.001), RunnerKey::of(7, 0.002), RunnerKey::of(7, 0.0)};
+    std::unordered_set<RunnerKey, RunnerKeyHash> keys{RunnerKey::of(7, 0.001), RunnerKey::of(7, 0.002), RunnerKey::of(7, 0.0)};
     EXPECT_EQ(keys.size(), 1u);
     keys.insert(RunnerKey::of(8, 0.0));
     keys.insert(RunnerKey::of(7, 0.01));

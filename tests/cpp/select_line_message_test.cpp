@@ -4,25 +4,24 @@
 
 #include <string>
 
+#include "oracle/document_message.h"
 #include "padded_line.h"
 #include "record_dump.h"
 
 namespace quorvane::input {
 namespace {
 
-// Through the parsed document; the one-pass reading, where it takes the
-// line, must store the same.
+// Through the reader; the parsed document must store the same.
 std::string select(const std::string& line) {
+    cache::StoredMessages store;
+    select_line_message(testing::PaddedLine(line).view(), store);
+    const std::string stored = cache::testing::dump(store);
     simdjson::dom::parser parser;
     simdjson::dom::element element;
     EXPECT_EQ(parser.parse(line).get(element), simdjson::SUCCESS) << line;
-    cache::StoredMessages store;
-    select_line_message(element, store);
-    const std::string stored = cache::testing::dump(store);
-    cache::StoredMessages direct;
-    if (try_select_line_message(testing::PaddedLine(line).view(), direct)) {
-        EXPECT_EQ(cache::testing::dump(direct), stored) << "read in one pass: " << line;
-    }
+    cache::StoredMessages parsed;
+    select_document_message(element, parsed);
+    EXPECT_EQ(cache::testing::dump(parsed), stored) << "parsed: " << line;
     return stored;
 }
 
@@ -75,13 +74,10 @@ INSTANTIATE_TEST_SUITE_P(OtherLines, SelectLine,
                                            LineCase{"\"mc\"", ""}, LineCase{"null", ""}));
 
 TEST(SelectLineMessage, AppendsLinesInOrderAndRereadsRecordsFreshly) {
-    simdjson::dom::parser parser;
     cache::StoredMessages store;
     for (const char* line : {R"({"pt":3,"mc":[{"id":"1.2","img":true,"rc":[{"id":1,"atb":[[2,3]]}]},{"tv":1}]})",
                              R"({"pt":0,"mc":[{"id":"skipped"}]})", R"({"pt":4,"mc":[{"rc":[{"id":2}]}]})"}) {
-        simdjson::dom::element element;
-        ASSERT_EQ(parser.parse(std::string(line)).get(element), simdjson::SUCCESS);
-        select_line_message(element, store);
+        select_line_message(testing::PaddedLine(line).view(), store);
     }
     EXPECT_EQ(cache::testing::dump(store), R"(pt=3 | id="1.2" img rc[{id=1 atb[2:3]}] | tv=1 || pt=4 | rc[{id=2}])");
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cache/json_readings.h"
+#include "oracle/json_readings.h"
 #include "record_dump.h"
 #include "shared_data.h"
 

@@ -1,10 +1,9 @@
-// Shared helpers of the stream reading tests: gzip data built with ISA-L,
-// sources that deliver bytes in small pieces, temporary files.
+// Shared helpers of the stream reading tests: gzip data built with zlib
+// (whichever library the reader inflates with), sources that deliver bytes in small pieces, temporary files.
 #pragma once
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -27,28 +26,27 @@ namespace quorvane::testing {
 
 inline std::span<const std::byte> bytes_of(std::string_view text) { return std::as_bytes(std::span(text)); }
 
-// Compresses `text` with ISA-L; `gzip_flag` is IGZIP_DEFLATE for a raw body or
-// IGZIP_GZIP for a whole member with ISA-L's own header and trailer.
-inline std::string isal_compress(std::string_view text, int gzip_flag = IGZIP_DEFLATE) {
-    std::string out(text.size() + text.size() / 16 + 1024, '\0');
-    isal_zstream stream;
-    isal_deflate_init(&stream);
-    stream.gzip_flag = static_cast<std::uint16_t>(gzip_flag);
-    stream.end_of_stream = 1;
-    stream.flush = NO_FLUSH;
-    stream.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<std::uint32_t>(text.size());
-    stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
-    stream.avail_out = static_cast<std::uint32_t>(out.size());
-    if (isal_deflate(&stream) != COMP_OK || stream.internal_state.state != ZSTATE_END) {
-        throw std::runtime_error("isal_deflate did not finish");
+// Compresses `text` with zlib; `window_bits` is -MAX_WBITS for a raw body or
+// MAX_WBITS + 16 for a whole member with zlib's own header and trailer.
+inline std::string zlib_compress(std::string_view text, int window_bits = -MAX_WBITS) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw std::runtime_error("deflateInit2 failed");
     }
+    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int status = deflate(&stream, Z_FINISH);
     out.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END) throw std::runtime_error("deflate did not finish");
     return out;
 }
 
 inline std::uint32_t crc32_of(std::string_view bytes) {
-    return crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return static_cast<std::uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
 }
 
 inline void append_little_endian(std::string& out, std::uint32_t value, int count) {
@@ -92,7 +90,7 @@ inline std::string gzip_trailer(std::string_view text) {
 }
 
 inline std::string gzip_member(std::string_view text, const GzipHeader& fields = {}) {
-    return gzip_header(fields) + isal_compress(text) + gzip_trailer(text);
+    return gzip_header(fields) + zlib_compress(text) + gzip_trailer(text);
 }
 
 // Text of many short lines, compressible but not trivially.

@@ -1,5 +1,7 @@
 #include "core/cache/apply_market_change.h"
 
+#include "core/cache/message_fields.h"
+
 #include <string>
 #include <string_view>
 
@@ -108,6 +110,13 @@ void update_definition_runner(RunnerUpdater& updater, const DefinitionRunnerReco
     if (record.removal_date) set_text(runner.removal_date, *record.removal_date);
     ++runner.version;  // a definition always counts as a change of its runners
 }
+
+// Each merges every field of its list in message_fields.h: a field added
+// there must be applied here too.
+static_assert(QUORVANE_FIELD_COUNT(QUORVANE_DEFINITION_FIELDS) == 29, "apply_definition merges 29 fields");
+static_assert(QUORVANE_FIELD_COUNT(QUORVANE_MARKET_CHANGE_FIELDS) == 11, "apply_market_fields merges 10, and id founds the market");
+static_assert(QUORVANE_FIELD_COUNT(QUORVANE_RUNNER_CHANGE_FIELDS) == 12, "update_runner applies 12 fields besides id and hc");
+static_assert(QUORVANE_FIELD_COUNT(QUORVANE_DEFINITION_RUNNER_FIELDS) == 8, "fill_definition_runner fills 8 fields");
 
 void apply_definition(MarketState& state, RunnerUpdater& updater, const MarketDefinitionRecord& definition) {
     merge_text(state.status, definition.status);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/cache/market_change_record.h"
+#include "core/cache/message_fields.h"
 
 namespace quorvane::cache {
 namespace reading {
@@ -50,6 +51,34 @@ std::optional<std::string_view> non_empty_string(Value value) {
     return text;
 }
 
+// The readings of message_fields.h, each with the same signature.
+template <class Value>
+std::optional<std::int64_t> integer(Value value, PricePairPool&) { return value.integer(); }
+template <class Value>
+std::optional<double> number(Value value, PricePairPool&) { return value.number(); }
+template <class Value>
+std::optional<std::string_view> string(Value value, PricePairPool&) { return value.string(); }
+template <class Value>
+std::optional<bool> boolean(Value value, PricePairPool&) { return value.boolean(); }
+template <class Value>
+std::optional<std::string_view> non_empty_string(Value value, PricePairPool&) { return non_empty_string(value); }
+template <class Value>
+SpInput sp_input(Value value, PricePairPool&) { return sp_input(value); }
+
+// Reads `field` into the member of `record` that `key` names in `LIST`;
+// false when the list has no such key.
+#define QUORVANE_READ_FIELD(key_, member_, reading_, encoding_) \
+    if (key == key_) {                                          \
+        record.member_ = reading_(field, storage);              \
+        return true;                                            \
+    }
+#define QUORVANE_FIELD_READER(name, Record, LIST)                                                    \
+    template <class Value>                                                                          \
+    bool name(std::string_view key, Value field, Record& record, [[maybe_unused]] PricePairPool& storage) { \
+        LIST(QUORVANE_READ_FIELD)                                                                   \
+        return false;                                                                               \
+    }
+
 // Elements that are not arrays of at least two are dropped; a first or
 // second element that is not a number reads as 0.0.
 template <class Value>
@@ -75,25 +104,22 @@ std::optional<PricePairs> price_pairs(Value value, PricePairPool& storage) {
     return PricePairs(pairs.data(), pairs.size());
 }
 
+QUORVANE_FIELD_READER(definition_runner_field, DefinitionRunnerRecord, QUORVANE_DEFINITION_RUNNER_FIELDS)
+QUORVANE_FIELD_READER(definition_field, MarketDefinitionRecord, QUORVANE_DEFINITION_FIELDS)
+QUORVANE_FIELD_READER(runner_change_field, RunnerChangeRecord, QUORVANE_RUNNER_CHANGE_FIELDS)
+QUORVANE_FIELD_READER(market_change_field, MarketChangeRecord, QUORVANE_MARKET_CHANGE_FIELDS)
+#undef QUORVANE_FIELD_READER
+#undef QUORVANE_READ_FIELD
+
 // Returns false when the value does not make a runner change.
 template <class Value>
 bool runner_change(Value value, RunnerChangeRecord& change, PricePairPool& storage) {
     std::optional<std::int64_t> id;
     const bool is_object = value.members([&](std::string_view key, Value field) {
-        if (key == "atb") change.available_to_back = price_pairs(field, storage);
-        else if (key == "atl") change.available_to_lay = price_pairs(field, storage);
-        else if (key == "trd") change.traded_volume = price_pairs(field, storage);
-        else if (key == "id") id = field.integer();
+        // "id" is in every runner change; a key of another length is told apart at once.
+        if (key == "id") id = field.integer();
+        else if (runner_change_field(key, field, change, storage)) return;
         else if (key == "hc") change.hc = field.number().value_or(0.0);
-        else if (key == "ltp") change.last_price_traded = field.number();
-        else if (key == "tv") change.total_matched = field.number();
-        else if (key == "spb") change.starting_price_back = price_pairs(field, storage);
-        else if (key == "spl") change.starting_price_lay = price_pairs(field, storage);
-        else if (key == "spn") change.near_price = sp_input(field);
-        else if (key == "spf") change.far_price = sp_input(field);
-        else if (key == "status") change.status = field.string();
-        else if (key == "adjustmentFactor") change.adjustment_factor = field.number();
-        else if (key == "removalDate") change.removal_date = field.string();
         else field.skip();
     });
     if (!is_object || !id) return false;
@@ -102,17 +128,9 @@ bool runner_change(Value value, RunnerChangeRecord& change, PricePairPool& stora
 }
 
 template <class Value>
-void definition_runner(Value value, DefinitionRunnerRecord& runner) {
+void definition_runner(Value value, DefinitionRunnerRecord& runner, PricePairPool& storage) {
     runner.is_object = value.members([&](std::string_view key, Value field) {
-        if (key == "id") runner.id = field.integer();
-        else if (key == "hc") runner.hc = field.number();
-        else if (key == "status") runner.status = field.string();
-        else if (key == "sortPriority") runner.sort_priority = field.integer();
-        else if (key == "name") runner.name = field.string();
-        else if (key == "adjustmentFactor") runner.adjustment_factor = field.number();
-        else if (key == "removalDate") runner.removal_date = field.string();
-        else if (key == "bsp") runner.bsp = sp_input(field);
-        else field.skip();
+        if (!definition_runner_field(key, field, runner, storage)) field.skip();
     });
 }
 
@@ -143,49 +161,23 @@ inline void reset(MarketChangeRecord& record) {
 
 // Returns false when the value is not an object.
 template <class Value>
-bool definition(Value value, MarketDefinitionRecord& definition) {
+bool definition(Value value, MarketDefinitionRecord& definition, PricePairPool& storage) {
     reset(definition);
     return value.members([&](std::string_view key, Value field) {
-        if (key == "status") definition.status = field.string();
-        else if (key == "betDelay") definition.bet_delay = field.integer();
-        else if (key == "bspReconciled") definition.bsp_reconciled = field.boolean();
-        else if (key == "complete") definition.complete = field.boolean();
-        else if (key == "crossMatching") definition.cross_matching = field.boolean();
-        else if (key == "inPlay") definition.in_play = field.boolean();
-        else if (key == "runnersVoidable") definition.runners_voidable = field.boolean();
-        else if (key == "numberOfWinners") definition.number_of_winners = field.integer();
-        else if (key == "eventId") definition.event_id = field.string();
-        else if (key == "eventTypeId") definition.event_type_id = field.string();
-        else if (key == "eventName") definition.event_name = field.string();
-        else if (key == "marketType") definition.market_type = field.string();
-        else if (key == "marketTime") definition.market_time = field.string();
-        else if (key == "countryCode") definition.country_code = field.string();
-        else if (key == "venue") definition.venue = field.string();
-        else if (key == "raceType") definition.race_type = field.string();
-        else if (key == "bspMarket") definition.bsp_market = field.boolean();
-        else if (key == "persistenceEnabled") definition.persistence_enabled = field.boolean();
-        else if (key == "eachWayDivisor") definition.each_way_divisor = field.number();
-        else if (key == "timezone") definition.timezone = field.string();
-        else if (key == "turnInPlayEnabled") definition.turn_in_play_enabled = field.boolean();
-        else if (key == "bettingType") definition.betting_type = field.string();
-        else if (key == "name") definition.name = field.string();
-        else if (key == "discountAllowed") definition.discount_allowed = field.boolean();
-        else if (key == "marketBaseRate") definition.market_base_rate = field.number();
-        else if (key == "regulators") {
+        if (definition_field(key, field, definition, storage)) return;
+        if (key == "regulators") {
             definition.regulators.clear();
             definition.has_regulators = field.elements([&](Value item) {
                 if (auto text = item.string()) definition.regulators.push_back(*text);
             });
-        } else if (key == "openDate") definition.open_date = field.string();
-        else if (key == "suspendTime") definition.suspend_time = field.string();
-        else if (key == "settledTime") definition.settled_time = field.string();
-        else if (key == "version") definition.version = field.integer();
-        else if (key == "runners") {
+        } else if (key == "runners") {
             definition.runners.clear();
             definition.has_runners = field.elements([&](Value item) {
-                definition_runner(item, definition.runners.emplace_back());
+                definition_runner(item, definition.runners.emplace_back(), storage);
             });
-        } else field.skip();
+        } else {
+            field.skip();
+        }
     });
 }
 
@@ -198,29 +190,19 @@ template <class Value>
 void read_market_change_value(Value value, MarketChangeRecord& record) {
     reading::reset(record);
     record.is_object = value.members([&](std::string_view key, Value field) {
+        if (reading::market_change_field(key, field, record, record.pair_storage)) return;
         if (key == "rc") {
             record.runner_changes.clear();
             record.has_runner_changes = field.elements([&](Value item) {
                 if (!reading::runner_change(item, record.runner_changes.emplace_back(), record.pair_storage))
                     record.runner_changes.pop_back();
             });
-        } else if (key == "id") record.id = reading::non_empty_string(field);
-        else if (key == "img") record.image = field.boolean().value_or(false);
+        } else if (key == "img") record.image = field.boolean().value_or(false);
         else if (key == "marketDefinition") {
-            record.definition_kind = reading::definition(field, record.definition)
+            record.definition_kind = reading::definition(field, record.definition, record.pair_storage)
                                          ? MarketChangeRecord::Definition::Object
                                          : MarketChangeRecord::Definition::NotObject;
-        } else if (key == "status") record.status = field.string();
-        else if (key == "betDelay") record.bet_delay = field.integer();
-        else if (key == "bspReconciled") record.bsp_reconciled = field.boolean();
-        else if (key == "complete") record.complete = field.boolean();
-        else if (key == "crossMatching") record.cross_matching = field.boolean();
-        else if (key == "inPlay") record.in_play = field.boolean();
-        else if (key == "runnersVoidable") record.runners_voidable = field.boolean();
-        else if (key == "tv") record.total_matched = field.number();
-        else if (key == "version") record.version = field.integer();
-        else if (key == "lastMatchTime") record.last_match_time = field.integer();
-        else field.skip();
+        } else field.skip();
     });
 }
 

@@ -5,9 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
-
-#include <absl/container/flat_hash_map.h>
 
 #include "core/cache/definition_runner.h"
 #include "core/cache/object_slot.h"
@@ -17,7 +16,8 @@
 namespace quorvane::cache {
 
 // Iteration order means nothing; readers that need an order sort the keys.
-using RunnerTable = absl::flat_hash_map<RunnerKey, RunnerState>;
+// Records never move, whatever joins or leaves the table.
+using RunnerTable = std::unordered_map<RunnerKey, RunnerState, RunnerKeyHash>;
 
 struct MarketState {
     explicit MarketState(std::string_view market_id) : market_id(market_id) {}

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <utility>
 
 namespace quorvane::cache {
 
@@ -31,10 +31,15 @@ struct RunnerKey {
 
     friend bool operator==(const RunnerKey&, const RunnerKey&) = default;
     friend auto operator<=>(const RunnerKey&, const RunnerKey&) = default;
+};
 
-    template <class H>
-    friend H AbslHashValue(H state, const RunnerKey& key) {
-        return H::combine(std::move(state), key.selection_id, key.handicap_key);
+// Selection ids are large and close together, handicap keys mostly 0: the
+// multiply spreads both over the high bits, the shift brings them down.
+struct RunnerKeyHash {
+    std::size_t operator()(const RunnerKey& key) const {
+        const std::uint64_t mixed = (static_cast<std::uint64_t>(key.selection_id) * 0x9E3779B97F4A7C15u) ^
+                                    static_cast<std::uint64_t>(key.handicap_key);
+        return static_cast<std::size_t>(mixed ^ (mixed >> 29));
     }
 };
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/cache/message_fields.h"
+
 namespace quorvane::cache {
 namespace {
 
@@ -21,96 +23,53 @@ template <class R, class T>
 concept record_of = std::same_as<std::remove_const_t<R>, T>;
 
 // One field list per record, walked alike by the mask builder, the writer
-// and the reader, so the three cannot drift apart.
+// and the reader, so the three cannot drift apart; the plain fields come
+// from message_fields.h.
+#define QUORVANE_STORE_FIELD(key_, member_, reading_, encoding_) io.encoding_(record.member_);
 
 template <class Io, record_of<DefinitionRunnerRecord> R>
-void fields(Io& io, R& runner) {
-    io.flag(runner.is_object);
-    io.maybe(runner.id);
-    io.maybe(runner.hc);
-    io.maybe(runner.sort_priority);
-    io.maybe(runner.status);
-    io.maybe(runner.name);
-    io.maybe(runner.adjustment_factor);
-    io.maybe(runner.removal_date);
-    io.sp_input(runner.bsp);
+void fields(Io& io, R& record) {
+    io.flag(record.is_object);
+    QUORVANE_DEFINITION_RUNNER_FIELDS(QUORVANE_STORE_FIELD)
 }
 
 template <class Io, record_of<MarketDefinitionRecord> R>
-void fields(Io& io, R& definition) {
-    io.maybe(definition.status);
-    io.maybe(definition.bet_delay);
-    io.boolean(definition.bsp_reconciled);
-    io.boolean(definition.complete);
-    io.boolean(definition.cross_matching);
-    io.boolean(definition.in_play);
-    io.boolean(definition.runners_voidable);
-    io.maybe(definition.number_of_winners);
-    io.maybe(definition.event_id);
-    io.maybe(definition.event_type_id);
-    io.maybe(definition.event_name);
-    io.maybe(definition.market_type);
-    io.maybe(definition.market_time);
-    io.maybe(definition.country_code);
-    io.maybe(definition.venue);
-    io.maybe(definition.race_type);
-    io.boolean(definition.bsp_market);
-    io.boolean(definition.persistence_enabled);
-    io.maybe(definition.each_way_divisor);
-    io.maybe(definition.timezone);
-    io.boolean(definition.turn_in_play_enabled);
-    io.maybe(definition.betting_type);
-    io.maybe(definition.name);
-    io.boolean(definition.discount_allowed);
-    io.maybe(definition.market_base_rate);
-    io.list(definition.has_regulators, definition.regulators);
-    io.maybe(definition.open_date);
-    io.maybe(definition.suspend_time);
-    io.maybe(definition.settled_time);
-    io.maybe(definition.version);
-    io.list(definition.has_runners, definition.runners);
+void fields(Io& io, R& record) {
+    QUORVANE_DEFINITION_FIELDS(QUORVANE_STORE_FIELD)
+    io.list(record.has_regulators, record.regulators);
+    io.list(record.has_runners, record.runners);
 }
 
-// The keys of nearly every runner change come first: their bits then fit the
-// mask's first varint byte.
 template <class Io, record_of<RunnerChangeRecord> R>
-void fields(Io& io, R& change) {
-    io.always(change.id);
-    io.maybe(change.available_to_back);
-    io.maybe(change.available_to_lay);
-    io.maybe(change.traded_volume);
-    io.maybe(change.last_price_traded);
-    io.maybe(change.total_matched);
-    io.zero_or(change.hc);
-    io.maybe(change.status);
-    io.maybe(change.adjustment_factor);
-    io.maybe(change.removal_date);
-    io.maybe(change.starting_price_back);
-    io.maybe(change.starting_price_lay);
-    io.sp_input(change.near_price);
-    io.sp_input(change.far_price);
+void fields(Io& io, R& record) {
+    io.always(record.id);
+    QUORVANE_RUNNER_CHANGE_FIELDS(QUORVANE_STORE_FIELD)
+    io.zero_or(record.hc);
 }
 
 template <class Io, record_of<MarketChangeRecord> R>
-void fields(Io& io, R& change) {
-    io.flag(change.is_object);
-    io.maybe(change.id);
-    io.flag(change.image);
-    io.two_bits(change.definition_kind);
-    io.maybe(change.status);
-    io.maybe(change.bet_delay);
-    io.boolean(change.bsp_reconciled);
-    io.boolean(change.complete);
-    io.boolean(change.cross_matching);
-    io.boolean(change.in_play);
-    io.boolean(change.runners_voidable);
-    io.maybe(change.total_matched);
-    io.maybe(change.version);
-    io.maybe(change.last_match_time);
-    io.list(change.has_runner_changes, change.runner_changes);
+void fields(Io& io, R& record) {
+    io.flag(record.is_object);
+    io.flag(record.image);
+    io.two_bits(record.definition_kind);
+    QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_STORE_FIELD)
+    io.list(record.has_runner_changes, record.runner_changes);
     // Read after the mask has given the kind.
-    if (change.definition_kind == MarketChangeRecord::Definition::Object) io.record(change.definition);
+    if (record.definition_kind == MarketChangeRecord::Definition::Object) io.record(record.definition);
 }
+
+#undef QUORVANE_STORE_FIELD
+
+// A record's presence bits are one 64-bit mask: the fields of each list, and
+// those written out beside it above, must fit.
+constexpr unsigned kMaskBits = 64;
+constexpr unsigned presence_bits_maybe = 1, presence_bits_boolean = 2, presence_bits_sp_input = 2;
+#define QUORVANE_PRESENCE_BITS(key_, member_, reading_, encoding_) +presence_bits_##encoding_
+static_assert(1 + 0 QUORVANE_DEFINITION_RUNNER_FIELDS(QUORVANE_PRESENCE_BITS) <= kMaskBits);
+static_assert(0 QUORVANE_DEFINITION_FIELDS(QUORVANE_PRESENCE_BITS) + 2 <= kMaskBits);
+static_assert(0 QUORVANE_RUNNER_CHANGE_FIELDS(QUORVANE_PRESENCE_BITS) + 1 <= kMaskBits);
+static_assert(1 + 1 + 2 + 0 QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_PRESENCE_BITS) + 1 <= kMaskBits);
+#undef QUORVANE_PRESENCE_BITS
 
 // A double is a byte count n (a nibble) and n little-endian bytes of a code:
 // n < 8 holds k for an exact hundredth k / 100.0 (+0.0 takes no byte at all),

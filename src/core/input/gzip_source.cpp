@@ -1,10 +1,5 @@
 #include "core/input/gzip_source.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-
-#include <algorithm>
-#include <limits>
 #include <vector>
 
 #include "core/input/stream_error.h"
@@ -12,10 +7,9 @@
 namespace quorvane::input {
 namespace {
 
-// The inflater reads up to 8 bytes past the end of a deflate body into its
-// bit buffer; they are put back in front of the cursor, so the buffer keeps
-// that much room before the data read into it.
-constexpr std::size_t put_back_room = 8;
+// Bytes the inflater read past the end of a deflate body are put back in
+// front of the cursor, so the buffer keeps that much room before the data.
+constexpr std::size_t put_back_room = RawInflater::kPutBackRoom;
 
 constexpr std::uint8_t magic_1 = 0x1F;
 constexpr std::uint8_t magic_2 = 0x8B;
@@ -42,8 +36,7 @@ GzipSource::GzipSource(ByteSource& compressed)
     : compressed_(compressed),
       input_(std::make_unique<std::uint8_t[]>(put_back_room + GZIP_INPUT_BUFFER_SIZE)),
       cursor_(input_.get() + put_back_room),
-      end_(cursor_),
-      inflater_(std::make_unique<inflate_state>()) {
+      end_(cursor_) {
     try {
         read_header(0);
     } catch (...) {
@@ -69,20 +62,14 @@ std::size_t GzipSource::inflate_into(std::span<std::byte> out) {
     while (produced < out.size() && !members_ended_) {
         has_input();  // refills a used-up buffer; the end is judged after inflating
         auto* target = reinterpret_cast<std::uint8_t*>(out.data() + produced);
-        inflate_state& inflater = *inflater_;
-        inflater.next_in = cursor_;
-        inflater.avail_in = static_cast<std::uint32_t>(end_ - cursor_);
-        inflater.next_out = target;
-        inflater.avail_out = static_cast<std::uint32_t>(
-            std::min<std::size_t>(out.size() - produced, std::numeric_limits<std::uint32_t>::max()));
-        const int status = isal_inflate(&inflater);
-        cursor_ = inflater.next_in;
-        if (status < 0) fail("corrupt deflate stream");
-        const auto written = static_cast<std::size_t>(inflater.next_out - target);
-        crc_ = crc32_gzip_refl(crc_, target, written);
+        const RawInflater::Progress progress =
+            inflater_.inflate(cursor_, static_cast<std::size_t>(end_ - cursor_), target, out.size() - produced);
+        cursor_ += progress.consumed;
+        const std::size_t written = progress.written;
+        crc_ = RawInflater::crc32(crc_, target, written);
         length_ += static_cast<std::uint32_t>(written);
         produced += written;
-        if (inflater.block_state == ISAL_BLOCK_FINISH) {
+        if (progress.finished) {
             finish_member();
         } else if (written == 0 && cursor_ == end_ && input_ended_) {
             fail("unexpected end of file");
@@ -113,22 +100,17 @@ void GzipSource::read_header(std::size_t magic_bytes_read) {
         }
     }
     if (flags & flag_header_crc) {
-        const std::uint32_t expected = crc32_gzip_refl(0, header.data(), header.size()) & 0xFFFF;
+        const std::uint32_t expected = RawInflater::crc32(0, header.data(), header.size()) & 0xFFFF;
         const std::uint8_t check[2] = {next_byte(), next_byte()};
         if (little_endian(check, 2) != expected) fail("corrupt gzip stream does not have a matching checksum");
     }
-    isal_inflate_init(inflater_.get());
-    inflater_->crc_flag = ISAL_DEFLATE;
+    inflater_.start();
     crc_ = 0;
     length_ = 0;
 }
 
 void GzipSource::finish_member() {
-    inflate_state& inflater = *inflater_;
-    const std::size_t read_ahead = inflater.read_in_length / 8;
-    const std::uint64_t bits = inflater.read_in >> (inflater.read_in_length % 8);
-    cursor_ -= read_ahead;
-    for (std::size_t i = 0; i < read_ahead; ++i) cursor_[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    cursor_ = inflater_.put_back(cursor_);
 
     std::uint8_t trailer[8];
     for (std::uint8_t& byte : trailer) byte = next_byte();

@@ -9,8 +9,7 @@
 #include <span>
 
 #include "core/input/byte_source.h"
-
-struct inflate_state;
+#include "core/input/raw_inflater.h"
 
 namespace quorvane::input {
 
@@ -41,7 +40,7 @@ private:
     std::uint8_t* end_;
     bool input_ended_ = false;
     bool members_ended_ = false;
-    std::unique_ptr<inflate_state> inflater_;
+    RawInflater inflater_;
     std::uint32_t crc_ = 0;
     std::uint32_t length_ = 0;
     std::exception_ptr fault_;

@@ -2,39 +2,145 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <utility>
+
+#include "core/input/json_number.h"
+#include "core/input/line_text.h"
 
 namespace quorvane::input {
 namespace {
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Each exact as a double, so that one division rounds correctly.
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                                   1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
-// At most this many digits are read, so the integer never overflows.
-constexpr int kMaxDigits = 18;
-// Below this a mantissa is exact as a double.
-constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+// The four hex digits at `at`, or -1 when there are not four before `end`.
+long hex_quad(const char* at, const char* end) {
+    if (end - at < 4) return -1;
+    long value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hex_value(at[i]);
+        if (digit < 0) return -1;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+bool is_leading_surrogate(long unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_trailing_surrogate(long unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The length of the valid escape at `at` (its backslash), 0 for none. A
+// leading surrogate must be escaped right before a trailing one.
+std::size_t escape_length(const char* at, const char* end) {
+    if (end - at < 2) return 0;
+    switch (at[1]) {
+        case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': return 2;
+        case 'u': break;
+        default: return 0;
+    }
+    const long first = hex_quad(at + 2, end);
+    if (first < 0 || is_trailing_surrogate(first)) return 0;
+    if (!is_leading_surrogate(first)) return 6;
+    if (end - at < 8 || at[6] != '\\' || at[7] != 'u' || !is_trailing_surrogate(hex_quad(at + 8, end))) return 0;
+    return 12;
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+    if (code_point < 0x80) {
+        out += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        out += static_cast<char>(0xC0 | code_point >> 6);
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        out += static_cast<char>(0xE0 | code_point >> 12);
+        out += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code_point >> 18);
+        out += static_cast<char>(0x80 | (code_point >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
 
 }  // namespace
 
-// Texts are views into the line: an escape would need the unescaped copy.
-std::string_view JsonPullParser::string() {
-    if (peek() != '"') throw Unsupported{};
-    const char* const start = next_ + 1;
-    for (const char* at = start; at != end_; ++at) {
+// The closing quote of a text that holds escapes or UTF-8 from `at` on, each
+// checked.
+const char* JsonPullParser::special_end(const char* at) const {
+    while (at != end_) {
         const unsigned char c = static_cast<unsigned char>(*at);
-        if (c == '"') {
-            advance_to(at + 1);
-            return std::string_view(start, static_cast<std::size_t>(at - start));
-        }
-        if (c == '\\' || c < 0x20) break;
+        if (c == '"') return at;
+        std::size_t length = 1;
+        if (c == '\\') length = escape_length(at, end_);
+        else if (c < 0x20) length = 0;
+        else if (c >= 0x80) length = utf8_sequence_length(std::string_view(at, static_cast<std::size_t>(end_ - at)));
+        if (length == 0) throw Malformed{};
+        at += length;
     }
-    throw Unsupported{};
+    throw Malformed{};
+}
+
+// A text without escapes is a view into the line; one with them is
+// unescaped into the caller's buffer.
+std::string_view JsonPullParser::string() {
+    if (peek() != '"') throw Malformed{};
+    const char* const start = next_ + 1;
+    const char* const stop = plain_end(start);
+    const char* const quote = *stop == '"' ? stop : special_end(stop);
+    advance_to(quote + 1);
+    if (stop == quote || std::find(stop, quote, '\\') == quote) {
+        return std::string_view(start, static_cast<std::size_t>(quote - start));
+    }
+    return unescape(start, quote);
+}
+
+void JsonPullParser::skip_string() {
+    if (peek() != '"') throw Malformed{};
+    const char* const stop = plain_end(next_ + 1);
+    advance_to((*stop == '"' ? stop : special_end(stop)) + 1);
+}
+
+// The escapes are known to be valid.
+std::string_view JsonPullParser::unescape(const char* start, const char* quote) {
+    std::string& out = *unescaped_;
+    if (out.empty()) out.reserve(2 * line_size_);
+    const std::size_t first = out.size();
+    for (const char* at = start; at != quote;) {
+        const char* const backslash = std::find(at, quote, '\\');
+        out.append(at, backslash);
+        if (backslash == quote) break;
+        at = backslash + 2;
+        switch (backslash[1]) {
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                auto code_point = static_cast<std::uint32_t>(hex_quad(at, quote));
+                at += 4;
+                if (is_leading_surrogate(code_point)) {
+                    const auto trailing = static_cast<std::uint32_t>(hex_quad(at + 2, quote));
+                    code_point = 0x10000 + ((code_point - 0xD800) << 10) + (trailing - 0xDC00);
+                    at += 6;
+                }
+                append_utf8(out, code_point);
+                break;
+            }
+            default: out += backslash[1]; break;  // '"', '\\' and '/'
+        }
+    }
+    return std::string_view(out).substr(first);
 }
 
 // Up to 15 digits before the point in two words, and up to 7 after it.
@@ -75,36 +181,56 @@ JsonPullParser::Number JsonPullParser::wide_number(bool negative, const char* at
             return fraction_before(after + 1 + fraction_count, negative, digits, static_cast<double>(scale));
         }
     }
-    return long_number(negative, at);
+    return exact_number();
 }
 
-// number() for the rest, digit by digit from the first digit at `at`.
-JsonPullParser::Number JsonPullParser::long_number(bool negative, const char* at) {
-    const char* const end = end_;
-    if (at == end || !is_digit(*at)) throw Unsupported{};
-    std::uint64_t digits = 0;
-    int count = 0;
-    if (*at == '0') {
+// The grammar's number checked byte by byte, its value read by from_chars:
+// exponents, "-0", long and big numbers.
+JsonPullParser::Number JsonPullParser::exact_number() {
+    const char* const start = next_;
+    const char* at = start;
+    const auto digits = [&] {
+        if (at == end_ || !is_digit(*at)) throw Malformed{};
+        while (at != end_ && is_digit(*at)) ++at;
+    };
+    const bool negative = at != end_ && *at == '-';
+    if (negative) ++at;
+    if (at != end_ && *at == '0') ++at;
+    else digits();
+    bool is_integer = true;
+    if (at != end_ && *at == '.') {
         ++at;
-    } else {
-        for (; at != end && is_digit(*at); ++at, ++count) {
-            if (count == kMaxDigits) throw Unsupported{};
-            digits = digits * 10 + static_cast<std::uint64_t>(*at - '0');
+        digits();
+        is_integer = false;
+    }
+    if (at != end_ && (*at | 0x20) == 'e') {
+        ++at;
+        if (at != end_ && (*at == '+' || *at == '-')) ++at;
+        digits();
+        is_integer = false;
+    }
+    advance_to(at);
+    const std::string_view token(start, static_cast<std::size_t>(at - start));
+    if (is_integer) {
+        std::uint64_t magnitude;
+        // Integers beyond the 64-bit ranges are doubles.
+        if (std::from_chars(token.data() + negative, at, magnitude).ec == std::errc{}) {
+            constexpr auto kMostPositive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+            if (negative) {
+                if (magnitude == 0) return {Number::Kind::Double, 0, -0.0};
+                if (magnitude <= kMostPositive + 1) {
+                    return {Number::Kind::Integer, static_cast<std::int64_t>(0 - magnitude), 0.0};
+                }
+            } else if (magnitude <= kMostPositive) {
+                return {Number::Kind::Integer, static_cast<std::int64_t>(magnitude), 0.0};
+            } else {
+                return {Number::Kind::Unsigned, static_cast<std::int64_t>(magnitude), static_cast<double>(magnitude)};
+            }
         }
     }
-    int fraction_digits = 0;
-    const bool has_fraction = at != end && *at == '.';
-    if (has_fraction) {
-        ++at;
-        if (at == end || !is_digit(*at)) throw Unsupported{};
-        for (; at != end && is_digit(*at); ++at, ++fraction_digits) {
-            if (count + fraction_digits == kMaxDigits) throw Unsupported{};
-            digits = digits * 10 + static_cast<std::uint64_t>(*at - '0');
-        }
-    }
-    if (!has_fraction) return integer_before(at, negative, static_cast<std::int64_t>(digits));
-    if (digits > kExactMantissa) throw Unsupported{};
-    return fraction_before(at, negative, static_cast<std::int64_t>(digits), kPowersOfTen[fraction_digits]);
+    const auto value = json_number_value(token);
+    if (!value) throw Malformed{};  // beyond the largest double
+    return {Number::Kind::Double, 0, *value};
 }
 
 bool JsonPullParser::boolean() {
@@ -118,7 +244,7 @@ bool JsonPullParser::boolean() {
 
 void JsonPullParser::literal(std::string_view text) {
     if (static_cast<std::size_t>(end_ - next_) < text.size() || std::memcmp(next_, text.data(), text.size()) != 0)
-        throw Unsupported{};
+        throw Malformed{};
     advance_to(next_ + text.size());
 }
 
@@ -132,7 +258,7 @@ void JsonPullParser::skip_value(int depth) {
             value.elements([](PullValue item) { item.skip(); });
             return;
         case '"':
-            string();
+            skip_string();
             return;
         case 't':
         case 'f':

@@ -1,10 +1,7 @@
-// A one-pass reader of the common stream line: it checks the line as strict
-// JSON while the values are read, with no parsed document in between. It
-// takes only what it reads exactly as the full parser would, and throws
-// Unsupported for everything else (a malformed line, an escape in a string,
-// an exponent, more digits than an exact conversion allows, "-0", deep
-// nesting); the caller then reads the line with the full parser, which also
-// words the error of a malformed one.
+// A one-pass reader of a stream line: it checks the line as strict JSON while
+// the values are read, with no parsed document in between, and reads every
+// well-formed line. It throws Malformed at the first fault it meets; the
+// caller then has the fault worded by find_json_syntax_error.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <optional>
 #include <string_view>
@@ -20,20 +18,32 @@ namespace quorvane::input {
 
 class JsonPullParser {
 public:
-    struct Unsupported {};
+    struct Malformed {};
 
     struct Number {
-        bool is_integer;
-        std::int64_t integer;  // when is_integer
-        double value;          // when not
+        enum class Kind : std::uint8_t {
+            Integer,   // an integer literal in the int64 range: `integer`
+            Unsigned,  // one above it in the uint64 range: `integer` holds its bits, `value` its double
+            Double,    // any other number: `value`
+        };
+        Kind kind;
+        std::int64_t integer;
+        double value;
+
+        bool is_integer() const { return kind == Kind::Integer; }
     };
 
-    // Numbers are read a word at a time, also across the end of the line.
+    // Numbers and texts are read a word at a time, also across the end of
+    // the line.
     static constexpr std::size_t kReadPastEnd = sizeof(std::uint64_t);
 
     // Precondition: the kReadPastEnd bytes after line.end() are readable
-    // (their content does not matter).
-    explicit JsonPullParser(std::string_view line) : next_(line.data()), end_(line.data() + line.size()) {
+    // (their content does not matter). Texts with escapes are unescaped into `unescaped`, which the caller
+    // clears before a line and keeps while the texts are used: it is given
+    // room for twice the line once, so appending never moves it, and the
+    // line may be read in two passes.
+    JsonPullParser(std::string_view line, std::string& unescaped)
+        : next_(line.data()), end_(line.data() + line.size()), unescaped_(&unescaped), line_size_(line.size()) {
         skip_whitespace();
     }
 
@@ -46,12 +56,13 @@ public:
     }
     // Consumes the byte peek() returned, which must be `expected`.
     [[gnu::always_inline]] void consume(char expected) {
-        if (peek() != expected) throw Unsupported{};
+        if (peek() != expected) throw Malformed{};
         ++next_;
         skip_whitespace();
     }
 
     std::string_view string();  // at '"'
+    void skip_string();         // at '"'
     Number number();            // at '-' or a digit
     // An array of exactly two numbers, the common element of a ladder, as
     // their values; anything else is left unread for the general reading.
@@ -61,15 +72,15 @@ public:
 
     // After the root value: nothing but whitespace may follow.
     void finish() const {
-        if (next_ != end_) throw Unsupported{};
+        if (next_ != end_) throw Malformed{};
     }
 
-    // Far below the full parser's limit, and deeper than any stream message.
-    static constexpr int kMaxDepth = 32;
+    // The most arrays and objects that may nest, empty ones included.
+    static constexpr int kMaxDepth = 127;
 
     static bool starts_number(char c) { return c == '-' || (c >= '0' && c <= '9'); }
     static double value_of(Number number) {
-        return number.is_integer ? static_cast<double>(number.integer) : number.value;
+        return number.is_integer() ? static_cast<double>(number.integer) : number.value;
     }
 
 private:
@@ -85,16 +96,23 @@ private:
         skip_whitespace();
     }
     // The endings of number(): its last digit is just before `after`. An
-    // exponent there is the full parser's business.
+    // exponent there, or "-0", is exact_number()'s business.
     Number integer_before(const char* after, bool negative, std::int64_t whole);
     Number fraction_before(const char* after, bool negative, std::int64_t digits, double scale);
     // number() beyond one word, from the first byte after the sign at `at`.
     Number wide_number(bool negative, const char* at);
-    Number long_number(bool negative, const char* at);
+    // Any number of the grammar, from the number's first byte.
+    Number exact_number();
+    // The ends of a text's plain run and of the text, from within it.
+    [[gnu::always_inline]] const char* plain_end(const char* at) const;
+    const char* special_end(const char* at) const;
+    std::string_view unescape(const char* start, const char* quote);
     void literal(std::string_view text);
 
     const char* next_;
     const char* end_;
+    std::string* unescaped_;
+    std::size_t line_size_;
 };
 
 namespace pull_detail {
@@ -121,14 +139,40 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
     return (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
 }
 
+// A flag in the top bit of each byte of `word` that is a quote, a backslash,
+// a control byte or beyond ASCII. Only a byte after a flagged one may be
+// flagged wrongly (a borrow runs up), so the lowest flag is always right.
+inline std::uint64_t special_bytes(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+    const auto zero_bytes = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    const std::uint64_t below_space = (word - 0x20 * kOnes) & ~word & kHigh;
+    return zero_bytes(word ^ ('"' * kOnes)) | zero_bytes(word ^ ('\\' * kOnes)) | below_space | (word & kHigh);
+}
+
 }  // namespace pull_detail
 
+// Nearly every text is short plain ASCII: a word at a time up to the closing
+// quote or the first byte that needs a closer look. The padding after the
+// line makes every word readable.
+inline const char* JsonPullParser::plain_end(const char* at) const {
+    for (;;) {
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        if (const std::uint64_t special = pull_detail::special_bytes(word)) {
+            const char* const found = at + std::countr_zero(special) / 8;
+            if (found >= end_) throw Malformed{};
+            return found;
+        }
+        at += sizeof word;
+        if (at >= end_) throw Malformed{};
+    }
+}
+
 inline JsonPullParser::Number JsonPullParser::integer_before(const char* after, bool negative, std::int64_t whole) {
-    if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
-    // "-0" must read as the double -0.0: the full parser's business.
-    if (negative && whole == 0) throw Unsupported{};
+    // "-0" must read as the double -0.0.
+    if ((after != end_ && (*after | 0x20) == 'e') || (negative && whole == 0)) return exact_number();
     advance_to(after);
-    return {true, negative ? -whole : whole, 0.0};
+    return {Number::Kind::Integer, negative ? -whole : whole, 0.0};
 }
 
 // `digits` over `scale`, a power of ten: exact operands, so one correctly
@@ -136,15 +180,15 @@ inline JsonPullParser::Number JsonPullParser::integer_before(const char* after, 
 // are the cheap ones.
 inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after, bool negative, std::int64_t digits,
                                                               double scale) {
-    if (after != end_ && (*after | 0x20) == 'e') throw Unsupported{};
+    if (after != end_ && (*after | 0x20) == 'e') return exact_number();
     advance_to(after);
     const double value = static_cast<double>(digits) / scale;
-    return {false, 0, negative ? -value : value};
+    return {Number::Kind::Double, 0, negative ? -value : value};
 }
 
-// The grammar's number without exponent. An integer of up to 18 digits is
-// the integer itself; a fraction is the digits over a power of ten, which is
-// exact whenever the digits are (the full parser rounds the same way).
+// The grammar's number. An integer of up to 15 digits is the integer itself;
+// a fraction is the digits over a power of ten, which is exact whenever the
+// digits are (correct rounding gives the same); the rest is exact_number()'s.
 //
 // Nearly every number of a stream has at most eight bytes of digits and
 // point: it is read from one eight-byte word, which the padding after the
@@ -212,11 +256,13 @@ public:
 
     bool is_number() { return JsonPullParser::starts_number(parser_->peek()); }
     bool is_string() { return parser_->peek() == '"'; }
+    bool is_object() { return parser_->peek() == '{'; }
+    bool is_array() { return parser_->peek() == '['; }
 
     std::optional<std::int64_t> integer() {
         if (!is_number()) return skipped();
         const auto number = parser_->number();
-        if (!number.is_integer) return std::nullopt;
+        if (!number.is_integer()) return std::nullopt;
         return number.integer;
     }
     std::optional<double> number() {
@@ -232,6 +278,11 @@ public:
         if (!is_string()) return skipped();
         return parser_->string();
     }
+    // The number as read, for a caller that keeps its kind.
+    std::optional<JsonPullParser::Number> any_number() {
+        if (!is_number()) return skipped();
+        return parser_->number();
+    }
     std::optional<bool> boolean() {
         const char c = parser_->peek();
         if (c != 't' && c != 'f') return skipped();
@@ -244,7 +295,7 @@ public:
         if (parser_->peek() != '{') return not_container();
         if (enter_and_close('}')) return true;
         for (;;) {
-            if (parser_->peek() != '"') throw JsonPullParser::Unsupported{};
+            if (parser_->peek() != '"') throw JsonPullParser::Malformed{};
             const std::string_view key = parser_->string();
             parser_->consume(':');
             visit(key, PullValue(*parser_, depth_ + 1));
@@ -274,7 +325,7 @@ private:
     }
     // Steps into the container; true when it is empty and closed at once.
     bool enter_and_close(char close) {
-        if (depth_ >= JsonPullParser::kMaxDepth) throw JsonPullParser::Unsupported{};
+        if (depth_ >= JsonPullParser::kMaxDepth) throw JsonPullParser::Malformed{};
         parser_->consume(parser_->peek());
         if (parser_->peek() != close) return false;
         parser_->consume(close);

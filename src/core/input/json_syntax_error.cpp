@@ -1,10 +1,10 @@
 #include "core/input/json_syntax_error.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
+
+#include "core/input/json_number.h"
 
 namespace quorvane::input {
 
@@ -241,8 +241,7 @@ private:
     // only an exponent or more than 308 digits can get there.
     void check_range(std::string_view token) const {
         if (token.find_first_of("eE") == std::string_view::npos && token.size() <= 309) return;
-        const std::string copy(token);
-        if (std::isinf(std::strtod(copy.c_str(), nullptr))) fail_at_consumed("number out of range");
+        if (!json_number_value(token)) fail_at_consumed("number out of range");
     }
 
     std::string_view text_;

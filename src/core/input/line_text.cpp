@@ -1,13 +1,48 @@
 #include "core/input/line_text.h"
 
 #include <array>
-
-#include <simdjson.h>
+#include <cstdint>
+#include <cstring>
 
 namespace quorvane::input {
 
+std::size_t utf8_sequence_length(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const auto continues = [&](std::size_t i, unsigned char low = 0x80, unsigned char high = 0xBF) {
+        return i < text.size() && byte(i) >= low && byte(i) <= high;
+    };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    if (lead < 0xC2) return 0;
+    if (lead < 0xE0) return continues(1) ? 2 : 0;
+    if (lead < 0xF0) {
+        const bool second = lead == 0xE0 ? continues(1, 0xA0) : lead == 0xED ? continues(1, 0x80, 0x9F) : continues(1);
+        return second && continues(2) ? 3 : 0;
+    }
+    if (lead < 0xF5) {
+        const bool second = lead == 0xF0 ? continues(1, 0x90) : lead == 0xF4 ? continues(1, 0x80, 0x8F) : continues(1);
+        return second && continues(2) && continues(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// Lines are nearly all ASCII: eight bytes are judged at once.
 bool is_valid_utf8(std::string_view line) {
-    return simdjson::validate_utf8(line.data(), line.size());
+    std::size_t at = 0;
+    while (at < line.size()) {
+        if (line.size() - at >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, line.data() + at, sizeof word);
+            if ((word & 0x8080808080808080u) == 0) {
+                at += 8;
+                continue;
+            }
+        }
+        const std::size_t length = utf8_sequence_length(line.substr(at));
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
 }
 
 namespace {

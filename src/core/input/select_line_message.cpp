@@ -1,20 +1,21 @@
 #include "core/input/select_line_message.h"
 
 #include <optional>
-#include <utility>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
-#include "core/cache/json_readings.h"
 #include "core/cache/market_change_reading.h"
 #include "core/input/json_pull_parser.h"
+#include "core/input/json_syntax_error.h"
+#include "core/input/line_text.h"
+#include "core/input/stream_error.h"
 
 namespace quorvane::input {
 namespace {
 
-using simdjson::dom::element;
-
-// The records of one line; they keep their vectors' capacity from one line
-// to the next.
+// The records of one line and the texts unescaped for them; both keep their
+// capacity from one line to the next.
 class LineRecords {
 public:
     cache::MarketChangeRecord& next() {
@@ -26,6 +27,8 @@ public:
         out.append(pt, {records_.data(), count_});
     }
 
+    std::string unescaped;
+
 private:
     std::vector<cache::MarketChangeRecord> records_;
     std::size_t count_ = 0;
@@ -33,61 +36,52 @@ private:
 
 thread_local LineRecords line_records;
 
-}  // namespace
-
-void select_line_message(element line, cache::StoredMessages& out) {
-    auto members = cache::read_object(line);
-    if (!members) return;
-    std::optional<element> publish_time, market_changes;
-    bool whole_line_is_change = false;
-    for (auto [key, value] : *members) {
-        if (key == "pt") publish_time = value;
-        else if (key == "mc") market_changes = value;
-        else if (key == "marketDefinition" || key == "rc") whole_line_is_change = true;
-    }
-    const std::int64_t pt = publish_time ? cache::read_integer(*publish_time).value_or(0) : 0;
-    if (pt < 1) return;
-
-    LineRecords& records = line_records;
-    records.clear();
-    if (auto changes = market_changes ? cache::read_array(*market_changes) : std::nullopt) {
-        for (element change : *changes) cache::read_market_change(change, records.next());
-    } else if (whole_line_is_change) {
-        cache::read_market_change(line, records.next());
-    } else {
-        return;
-    }
-    records.append_to(out, pt);
+// Only a malformed line gets here, so the slower checks that word its fault
+// run only then. An invalid byte anywhere in the line outranks any other fault.
+[[noreturn]] void fail_for(std::string_view line) {
+    if (!is_valid_utf8(line)) throw StreamError("stream did not contain valid UTF-8");
+    if (const auto fault = find_json_syntax_error(line)) throw StreamError(fault->message());
+    throw std::logic_error("the line reader refused a well-formed line");
 }
 
-bool try_select_line_message(std::string_view line, cache::StoredMessages& out) {
+}  // namespace
+
+void select_line_message(std::string_view line, cache::StoredMessages& out) {
     LineRecords& records = line_records;
     records.clear();
-    JsonPullParser parser(line);
+    records.unescaped.clear();
     std::optional<std::int64_t> pt;
     bool has_changes = false;
+    bool whole_line_is_change = false;
     try {
-        bool seen_changes = false;
+        JsonPullParser parser(line, records.unescaped);
         PullValue(parser, 0).members([&](std::string_view key, PullValue value) {
             if (key == "pt") {
                 pt = value.integer();
             } else if (key == "mc") {
-                // A later "mc" would replace the records read so far.
-                if (std::exchange(seen_changes, true)) throw JsonPullParser::Unsupported{};
+                // A later "mc" replaces what an earlier one gave.
+                records.clear();
                 has_changes = value.elements(
                     [&](PullValue change) { cache::read_market_change_value(change, records.next()); });
-            } else if (key == "marketDefinition" || key == "rc") {
-                throw JsonPullParser::Unsupported{};
             } else {
+                if (key == "marketDefinition" || key == "rc") whole_line_is_change = true;
                 value.skip();
             }
         });
         parser.finish();
-    } catch (const JsonPullParser::Unsupported&) {
-        return false;
+        if (pt.value_or(0) < 1) return;
+        if (!has_changes) {
+            if (!whole_line_is_change) return;
+            // Without a usable "mc" the line itself is the market change: a
+            // second pass reads it as one.
+            records.clear();
+            JsonPullParser again(line, records.unescaped);
+            cache::read_market_change_value(PullValue(again, 0), records.next());
+        }
+    } catch (const JsonPullParser::Malformed&) {
+        fail_for(line);
     }
-    if (has_changes && pt.value_or(0) >= 1) records.append_to(out, *pt);
-    return true;
+    records.append_to(out, *pt);
 }
 
 }  // namespace quorvane::input

@@ -3,20 +3,17 @@
 
 #include <string_view>
 
-#include <simdjson.h>
-
 #include "core/cache/stored_messages.h"
 
 namespace quorvane::input {
 
 // Appends the line's message to `out` when the line carries market changes
-// and a publish time of at least 1; appends nothing otherwise.
-void select_line_message(simdjson::dom::element line, cache::StoredMessages& out);
-
-// The same straight from the line's text, in one pass. Returns false, having
-// appended nothing, for a line it leaves to the parsed document: a malformed
-// one, or one outside what JsonPullParser takes, or one whose market change
-// is the line itself.
-bool try_select_line_message(std::string_view line, cache::StoredMessages& out);
+// and a publish time of at least 1; appends nothing otherwise. Throws
+// StreamError, having appended nothing, for a line that is not valid UTF-8
+// or not exactly one well-formed JSON document.
+//
+// Precondition: the JsonPullParser::kReadPastEnd bytes after line.end() are
+// readable.
+void select_line_message(std::string_view line, cache::StoredMessages& out);
 
 }  // namespace quorvane::input

@@ -3,7 +3,6 @@
 #include "core/input/bz2_source.h"
 #include "core/input/file_source.h"
 #include "core/input/gzip_source.h"
-#include "core/input/json_line_parser.h"
 #include "core/input/json_pull_parser.h"
 #include "core/input/line_reader.h"
 #include "core/input/line_text.h"
@@ -35,13 +34,13 @@ cache::StoredMessages read_stream_file(std::string_view path) {
 cache::StoredMessages read_stream(ByteSource& source) {
     cache::StoredMessages messages;
     LineReader lines(source);
-    JsonLineParser parser;
-    // Both parsers load across the end of a line, into the padding after it.
-    static_assert(LINE_PADDING >= JsonPullParser::kReadPastEnd && LINE_PADDING >= simdjson::SIMDJSON_PADDING);
+    // The reader loads across the end of a line, into the padding after it.
+    static_assert(LINE_PADDING >= JsonPullParser::kReadPastEnd);
+    // A blank line is valid UTF-8 by its make; every other line is checked
+    // as it is read.
     while (const auto line = lines.next_line()) {
-        if (!is_valid_utf8(*line)) throw StreamError("stream did not contain valid UTF-8");
         if (is_blank_line(*line)) continue;
-        if (!try_select_line_message(*line, messages)) select_line_message(parser.parse(*line), messages);
+        select_line_message(*line, messages);
     }
     messages.shrink_to_fit();
     return messages;

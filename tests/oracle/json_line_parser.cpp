@@ -1,4 +1,4 @@
-#include "core/input/json_line_parser.h"
+#include "oracle/json_line_parser.h"
 
 #include <charconv>
 #include <cstdint>

@@ -1,4 +1,6 @@
-// Parses one line of a stream file as exactly one JSON document.
+// The tests' independent parser: one line of a stream file as exactly one
+// JSON document, parsed by simdjson into a document the tests compare with
+// what the product's one-pass reader makes of the line.
 #pragma once
 
 #include <memory>

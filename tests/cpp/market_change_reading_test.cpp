@@ -1,25 +1,43 @@
-#include "core/cache/json_readings.h"
+// The readings of the one-pass reader and the rules by which a market-change
+// value fills a record.
+#include "core/cache/market_change_reading.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "core/input/json_pull_parser.h"
+#include "padded_line.h"
 #include "record_dump.h"
 
 namespace quorvane::cache {
 namespace {
 
-simdjson::dom::element parse(simdjson::dom::parser& parser, const std::string& json) {
-    simdjson::dom::element element;
-    EXPECT_EQ(parser.parse(json).get(element), simdjson::SUCCESS) << json;
-    return element;
+using input::JsonPullParser;
+using input::PullValue;
+
+// `read` applied to the one value of `json`, which must be read whole.
+template <class Read>
+auto read_value(const std::string& json, Read read) {
+    const quorvane::testing::PaddedLine padded(json);
+    std::string unescaped;
+    JsonPullParser parser(padded.view(), unescaped);
+    auto result = read(PullValue(parser, 0));
+    EXPECT_NO_THROW(parser.finish()) << json;
+    return result;
+}
+
+// The record's texts are views into the line: it is dumped while that lives.
+std::string read_into(const std::string& json, MarketChangeRecord& record) {
+    return read_value(json, [&](PullValue value) {
+        read_market_change_value(value, record);
+        return testing::dump(record);
+    });
 }
 
 std::string read_dump(const std::string& json) {
-    simdjson::dom::parser parser;
     MarketChangeRecord record;
-    read_market_change(parse(parser, json), record);
-    return testing::dump(record);
+    return read_into(json, record);
 }
 
 // --- the five readings over single values
@@ -40,15 +58,22 @@ class Readings : public ::testing::TestWithParam<ReadingCase> {};
 
 TEST_P(Readings, AcceptOnlyTheirKind) {
     const ReadingCase& c = GetParam();
-    simdjson::dom::parser parser;
-    const simdjson::dom::element value = parse(parser, c.json);
-    EXPECT_EQ(read_integer(value), c.integer);
-    EXPECT_EQ(read_number(value), c.number);
-    const auto text = read_string(value);
-    EXPECT_EQ(text ? std::optional<std::string>(*text) : std::nullopt, c.string);
-    EXPECT_EQ(read_boolean(value), c.boolean);
-    EXPECT_EQ(read_array(value).has_value(), c.array);
-    EXPECT_EQ(read_object(value).has_value(), c.object);
+    EXPECT_EQ(read_value(c.json, [](PullValue value) { return value.integer(); }), c.integer);
+    EXPECT_EQ(read_value(c.json, [](PullValue value) { return value.number(); }), c.number);
+    EXPECT_EQ(read_value(c.json,
+                         [](PullValue value) {
+                             const auto text = value.string();
+                             return text ? std::optional<std::string>(*text) : std::nullopt;
+                         }),
+              c.string);
+    EXPECT_EQ(read_value(c.json, [](PullValue value) { return value.boolean(); }), c.boolean);
+    EXPECT_EQ(read_value(c.json, [](PullValue value) { return value.elements([](PullValue item) { item.skip(); }); }),
+              c.array);
+    EXPECT_EQ(read_value(c.json,
+                         [](PullValue value) {
+                             return value.members([](std::string_view, PullValue field) { field.skip(); });
+                         }),
+              c.object);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -300,13 +325,11 @@ INSTANTIATE_TEST_SUITE_P(
                       DumpCase{"\"x\"", "not-object"}, DumpCase{"{}", ""}));
 
 TEST(ReadMarketChange, ReusedRecordKeepsNothingOfThePreviousValue) {
-    simdjson::dom::parser parser;
     MarketChangeRecord record;
-    read_market_change(parse(parser, R"({"id":"1.2","img":true,"tv":3,"marketDefinition":{"venue":"A","runners":[{}]},)"
-                                     R"("rc":[{"id":1,"atb":[[1,2]]}]})"),
-                       record);
-    read_market_change(parse(parser, R"({"rc":[{"id":2}]})"), record);
-    EXPECT_EQ(testing::dump(record), "rc[{id=2}]");
+    read_into(R"({"id":"1.2","img":true,"tv":3,"marketDefinition":{"venue":"A","runners":[{}]},)"
+              R"("rc":[{"id":1,"atb":[[1,2]]}]})",
+              record);
+    EXPECT_EQ(read_into(R"({"rc":[{"id":2}]})", record), "rc[{id=2}]");
     EXPECT_TRUE(record.definition.runners.empty());
 }
 

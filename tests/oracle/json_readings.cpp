@@ -1,4 +1,4 @@
-#include "core/cache/json_readings.h"
+#include "oracle/json_readings.h"
 
 #include <optional>
 #include <utility>

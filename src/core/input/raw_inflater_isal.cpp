@@ -1,0 +1,51 @@
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "core/input/raw_inflater.h"
+#include "core/input/stream_error.h"
+
+namespace quorvane::input {
+
+struct RawInflater::State {
+    inflate_state inflater;
+};
+
+RawInflater::RawInflater() : state_(std::make_unique<State>()) {}
+RawInflater::~RawInflater() = default;
+
+void RawInflater::start() {
+    isal_inflate_init(&state_->inflater);
+    state_->inflater.crc_flag = ISAL_DEFLATE;
+}
+
+RawInflater::Progress RawInflater::inflate(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out,
+                                           std::size_t out_size) {
+    inflate_state& inflater = state_->inflater;
+    inflater.next_in = const_cast<std::uint8_t*>(in);
+    inflater.avail_in = static_cast<std::uint32_t>(in_size);
+    inflater.next_out = out;
+    inflater.avail_out = static_cast<std::uint32_t>(std::min<std::size_t>(out_size, std::numeric_limits<std::uint32_t>::max()));
+    if (isal_inflate(&inflater) < 0) throw StreamError("corrupt deflate stream");
+    return {static_cast<std::size_t>(inflater.next_in - in), static_cast<std::size_t>(inflater.next_out - out),
+            inflater.block_state == ISAL_BLOCK_FINISH};
+}
+
+// ISA-L reads up to 8 bytes past the end of a body into its bit buffer; the
+// whole bytes among them are the start of what follows the body.
+std::uint8_t* RawInflater::put_back(std::uint8_t* cursor) {
+    const inflate_state& inflater = state_->inflater;
+    const std::size_t read_ahead = inflater.read_in_length / 8;
+    const std::uint64_t bits = inflater.read_in >> (inflater.read_in_length % 8);
+    cursor -= read_ahead;
+    for (std::size_t i = 0; i < read_ahead; ++i) cursor[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    return cursor;
+}
+
+std::uint32_t RawInflater::crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+    return crc32_gzip_refl(crc, data, size);
+}
+
+}  // namespace quorvane::input
