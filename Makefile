@@ -40,13 +40,14 @@ slow-test: build
 	$(PYTHON) -m pytest -q -m slow
 
 # Everything, as CI runs it: the quick suite, the slow tests, the fuzzers, the
-# sanitizer build and the wheel in a fresh venv.
+# sanitizer build, the zlib inflater and the wheel in a fresh venv.
 check: build
 	@status=0; \
 	$(MAKE) --no-print-directory test || status=1; \
 	$(MAKE) --no-print-directory slow-test || status=1; \
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30 || status=1; \
 	$(MAKE) --no-print-directory sanitize || status=1; \
+	$(MAKE) --no-print-directory zlib-check || status=1; \
 	$(MAKE) --no-print-directory wheel-check || status=1; \
 	exit $$status
 
