@@ -44,9 +44,11 @@ class PreRace(BaseStrategy):
         return market_book.status == "OPEN" and not market_book.inplay
 
     def process_market_book(self, market, market_book):
-        ranked = by_price(market_book)
-        if len(ranked) < 2 or market.blotter.strategy_orders(self):
+        if market.blotter.strategy_orders(self):
             return  # once per market
+        ranked = by_price(market_book)
+        if len(ranked) < 2:
+            return
         price, _, favourite = ranked[0]
         lay = favourite.ex.available_to_lay
         place(self, market, favourite, "BACK", LimitOrder(lay[0]["price"] if lay else price, 2.0))
