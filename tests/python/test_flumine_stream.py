@@ -2,6 +2,8 @@
 
 import importlib.util
 import pathlib
+import subprocess
+import sys
 
 import pytest
 from flumine import BaseStrategy, FlumineSimulation, clients
@@ -100,3 +102,10 @@ def test_an_event_group_interleaves_its_markets_by_publish_time(real_recording):
         assert [book[:4] for book in grouped if book[0] == seen[0][0]] == [book[:4] for book in seen]
     stream_ids = {(book[0], book[4]) for book in grouped}
     assert len(stream_ids) == 2 and len({stream_id for _, stream_id in stream_ids}) == 2, stream_ids
+
+
+def test_importing_the_package_leaves_the_optional_extras_out():
+    check = "import sys, quorvane_tools; print(sorted({'flumine', 'dask', 'tqdm', 'matplotlib'} & set(sys.modules)))"
+    run = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == "[]"
