@@ -87,20 +87,10 @@ class QuorvaneHistoricalStream(BetfairHistoricalStream):  # type: ignore[misc]
 
         def replay() -> Iterator[list[quorvane.MarketBook]]:
             passes = ListenerFilter.of(listener)
-            for book in every_book(quorvane.iter_prices_file(os.fspath(file_path))):
+            for book in quorvane.iter_prices_file(os.fspath(file_path)):
                 if passes is None or passes(book):
                     book.streaming_unique_id = unique_id
                     yield [book]
 
         return replay
 
-
-def every_book(prices: quorvane.PricesIterator) -> Iterator[quorvane.MarketBook]:
-    """The books of every message. A message that comes before the market's first id
-    gives no book and ends a ``for`` loop, so those are stepped over one by one."""
-    for _ in range(len(prices)):
-        first = next(prices, None)
-        if first is not None:
-            yield first
-            yield from prices
-            return

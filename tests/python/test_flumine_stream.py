@@ -92,6 +92,14 @@ def test_what_cannot_give_flumines_result_fails_at_construction(arguments, named
         QuorvaneHistoricalStream(file_path="unused", **arguments)
 
 
+def test_messages_before_the_market_are_stepped_over(real_recording, write_file):
+    original = real_recording("1.197931750")
+    path = write_file("late_market", b'{"op":"mcm","pt":5,"mc":[]}\n' + pathlib.Path(original).read_bytes())
+    ours = books_seen(QuorvaneHistoricalStream(file_path=path))
+    assert ours == books_seen(BetfairHistoricalStream(file_path=path))
+    assert ours == books_seen(QuorvaneHistoricalStream(file_path=original))
+
+
 def test_an_event_group_interleaves_its_markets_by_publish_time(real_recording):
     paths = [real_recording(name) for name in RECORDINGS[:2]]
     alone = [books_seen(QuorvaneHistoricalStream(file_path=path)) for path in paths]
