@@ -56,6 +56,7 @@ demo: build
 
 bench: build
 	$(PYTHON) bench/bench.py
+	$(PYTHON) bench/flumine_bench.py
 
 clean:
 	rm -rf build dist .venv

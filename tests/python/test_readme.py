@@ -21,7 +21,8 @@ INCLUDED = dict(BLOCK.findall(README))
 
 def test_every_python_block_names_its_file():
     assert README.count("```python") == len(BLOCK.findall(README))
-    assert sorted(INCLUDED) == sorted(f"examples/readme/{p.name}" for p in EXAMPLES.glob("*.py"))
+    # Every file of examples/readme is in the README; a block may also be a program of examples/.
+    assert {f"examples/readme/{p.name}" for p in EXAMPLES.glob("*.py")} <= set(INCLUDED)
 
 
 @pytest.mark.parametrize("name", sorted(INCLUDED))
