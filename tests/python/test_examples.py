@@ -129,7 +129,7 @@ def check_summary(result):
     assert set(rows) == {"sample.jsonl", "sample.jsonl.bz2", "broken.jsonl"}
     assert "error: EOF while parsing an object at line 1 column 1" in rows["broken.jsonl"]
     for name in ("sample.jsonl", "sample.jsonl.bz2"):
-        assert re.search(r"1\.209017031 +Newmarket 7f Nursery +1500 +2025-03-30 19:07:58 +Hidden Valley +6\.64 +28444\.17",
+        assert re.search(r"1\.209017031 +Newmarket 7f Nursery +1500 +2025-03-30 19:07:58 +Emerald Warrior +4\.41 +28263\.42",
                          rows[name]), rows[name]
 
 
