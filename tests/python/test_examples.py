@@ -69,6 +69,14 @@ def test_replay_reads_a_bz2_copy_alike(tmp_path):
     assert summary(run("replay.py", copy)) == summary(run("replay.py", SAMPLE))
 
 
+def test_compare_with_betfairlightweight_reads_a_bz2_copy(tmp_path):
+    copy = tmp_path / "sample.jsonl.bz2"
+    copy.write_bytes(bz2.compress(SAMPLE.read_bytes()))
+    result = run("compare_with_betfairlightweight.py", copy)
+    assert result.returncode == 0, result.stderr
+    assert f"{copy}: {len(quorvane.iter_prices_file(str(SAMPLE)))} books compared" in result.stdout
+
+
 def test_replay_reports_a_file_it_cannot_load(tmp_path):
     result = run("replay.py", tmp_path / "missing.jsonl")
     assert result.returncode == 1
