@@ -1,6 +1,7 @@
 """The example programs, run as a user runs them, on the sample and the real recordings."""
 
 import bz2
+import importlib.util
 import pathlib
 import re
 import shutil
@@ -84,7 +85,8 @@ def test_replay_reports_a_file_it_cannot_load(tmp_path):
 
 
 @pytest.mark.slow
-@pytest.mark.parametrize("path", [RECORDINGS[0], RECORDINGS[1]], ids=lambda p: p.name)
+# The sample, a recording with full ladders, and one that spans two days.
+@pytest.mark.parametrize("path", RECORDINGS[:3], ids=lambda p: p.name)
 def test_plot_market_draws_one_panel_per_priced_runner(tmp_path, path):
     import matplotlib.image
 
@@ -98,6 +100,18 @@ def test_plot_market_draws_one_panel_per_priced_runner(tmp_path, path):
     height, width = image.shape[:2]
     assert width >= 700 and height >= 300
     assert image.std() > 0.05  # not a blank canvas
+
+
+def test_plot_market_draws_no_price_while_the_market_is_not_open():
+    found = importlib.util.spec_from_file_location("plot_market", ROOT / "examples" / "plot_market.py")
+    plot_market = importlib.util.module_from_spec(found)
+    found.loader.exec_module(plot_market)
+    books, series = plot_market.collect(str(SAMPLE))
+    status_at = {book.publish_time: book.status for book in books}
+    points = [(status_at[time], back) for s in series.values() for time, back in zip(s.times, s.back)]
+    assert {"SUSPENDED", "CLOSED"} <= {status for status, _ in points}
+    assert all(back != back for status, back in points if status != "OPEN")
+    assert any(back == back for status, back in points if status == "OPEN")
 
 
 def test_with_betfairutil_book_percentages(tmp_path):
