@@ -4,7 +4,8 @@
 The stream follows a horse race from the first image to settlement: full
 ladders in an "img" message, ladder deltas on the exchange's price ladder,
 growing traded volume, starting-price fields, a non-runner removal with its
-adjustment factors, a suspension, the turn in-play and the result.
+adjustment factors (the other runners' prices reduced by its reduction factor,
+as the exchange does), a suspension, the turn in-play and the result.
 
 The output is a function of the options alone: the same seed gives the same
 bytes, gzip included. Standard library only.
