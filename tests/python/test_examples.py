@@ -84,8 +84,8 @@ def test_replay_reports_a_file_it_cannot_load(tmp_path):
     assert "cannot load" in result.stderr and "os error 2" in result.stderr
 
 
-@pytest.mark.slow
 # The sample, a recording with full ladders, and one that spans two days.
+@pytest.mark.slow
 @pytest.mark.parametrize("path", RECORDINGS[:3], ids=lambda p: p.name)
 def test_plot_market_draws_one_panel_per_priced_runner(tmp_path, path):
     import matplotlib.image
