@@ -31,7 +31,9 @@ def iter_prices_file(path: str) -> PricesIterator:
     ends in ".gz" or ".gzip" and through bzip2 when it ends in ".bz2". Only
     ``str`` paths are accepted (``TypeError`` otherwise). Every fault of the
     file (missing, unreadable, not UTF-8, not JSON, a corrupt or truncated
-    compressed stream) raises ``ValueError`` here, never later.
+    compressed stream) raises ``ValueError`` here, never later. Its message is
+    fixed; a note names the path ("while reading PATH"), and for a line that is
+    not UTF-8 or not JSON also the line ("while reading line N of PATH").
     """
 
 @final

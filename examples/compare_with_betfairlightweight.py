@@ -25,14 +25,15 @@ book ("streaming_update"), which is the last one of its line for the market.
 Values compare by value: betfairlightweight keeps the stream's integer
 literals (a price of 7 is the int 7), quorvane's prices are floats.
 
-betfairlightweight reads text files only, so a gzip recording (".gz" or
-".gzip") is decompressed into a temporary file for it.
+betfairlightweight reads text files only, so a gzip (".gz" or ".gzip") or
+bzip2 (".bz2") recording is decompressed into a temporary file for it.
 
 --model compares the pure-Python reference model of tests/python instead of
 quorvane.
 """
 
 import argparse
+import bz2
 import contextlib
 import dataclasses
 import gzip
@@ -352,20 +353,24 @@ def compare_streams(ours_books, theirs_lists):
     return comparison
 
 
-def is_gzip_name(path):
+def decompressor(path):
+    """gzip.open or bz2.open when quorvane reads the file through it (by its
+    name's extension, case-sensitive), else None."""
     name = os.path.basename(path)
-    return name.rfind(".") > 0 and name.rpartition(".")[2] in ("gz", "gzip")
+    extension = name.rpartition(".")[2] if name.rfind(".") > 0 else None
+    return {"gz": gzip.open, "gzip": gzip.open, "bz2": bz2.open}.get(extension)
 
 
 @contextlib.contextmanager
 def text_copy(path):
     """A path betfairlightweight can open: the file itself, or its decompressed copy."""
-    if not is_gzip_name(path):
+    open_compressed = decompressor(path)
+    if open_compressed is None:
         yield path
         return
     with tempfile.TemporaryDirectory() as folder:
         plain = os.path.join(folder, "recording")
-        with gzip.open(path, "rb") as source, open(plain, "wb") as target:
+        with open_compressed(path, "rb") as source, open(plain, "wb") as target:
             shutil.copyfileobj(source, target)
         yield plain
 

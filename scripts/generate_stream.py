@@ -4,7 +4,8 @@
 The stream follows a horse race from the first image to settlement: full
 ladders in an "img" message, ladder deltas on the exchange's price ladder,
 growing traded volume, starting-price fields, a non-runner removal with its
-adjustment factors, a suspension, the turn in-play and the result.
+adjustment factors (the other runners' prices reduced by its reduction factor,
+as the exchange does), a suspension, the turn in-play and the result.
 
 The output is a function of the options alone: the same seed gives the same
 bytes, gzip included. Standard library only.
@@ -328,6 +329,8 @@ class MarketStream:
         runner.status = "REMOVED"
         runner.removal_date = iso_time(pt - self.rng.randrange(1_000, 20_000))
         remaining = [r for r in self.runners if r.status == "ACTIVE"]
+        # Its adjustment factor is the reduction factor the others' prices take.
+        reduction = runner.adjustment_factor / 10000
         share = sum(r.adjustment_factor for r in remaining)
         for r in remaining:
             r.adjustment_factor = round(r.adjustment_factor * 10000 / share)
@@ -339,7 +342,32 @@ class MarketStream:
         if runner.sp_lay:
             change["spl"] = [[price(t), 0] for t in sorted(runner.sp_lay)]
         runner.back, runner.lay, runner.sp_back, runner.sp_lay = {}, {}, {}, {}
-        return [change]
+        repriced = (self._reprice(r, 1.0 - reduction) for r in remaining)
+        return [change] + [c for c in repriced if len(c) > 1]  # an unchanged book sends nothing
+
+    def _reprice(self, runner: Runner, factor: float) -> dict:
+        """The market reforms at the reduced prices: the runner's book moves to
+        its best back price times `factor`; the resting orders at 1.01 and 1000 stay."""
+        old_back, old_lay = runner.back, runner.lay
+        # The tick at or below the reduced price, as the best back was below the fair one.
+        reduced = bisect.bisect_right(TICKS, round(TICKS[runner.best_back] * factor)) - 1
+        best = min(max(reduced, 0), LAST_TICK - 1)
+        runner.best_back = best
+        runner.back = {t: self._size(best - t) for t in self._back_window(best)}
+        runner.lay = {t: self._size(t - best - 1) for t in self._lay_window(best)}
+        if 0 in old_back:
+            runner.back.setdefault(0, old_back[0])
+        if LAST_TICK in old_lay:
+            runner.lay.setdefault(LAST_TICK, old_lay[LAST_TICK])
+        change: dict = {}
+        for key, old, new, reverse in (("atb", old_back, runner.back, True),
+                                       ("atl", old_lay, runner.lay, False)):
+            pairs = [[price(t), money(new.get(t, 0))] for t in sorted(old.keys() | new.keys(), reverse=reverse)
+                     if new.get(t, 0) != old.get(t, 0)]
+            if pairs:
+                change[key] = pairs
+        change["id"] = runner.selection_id
+        return change
 
     def _reconcile(self) -> list[dict]:
         """At the off the starting prices are fixed and the winner is decided."""

@@ -2,6 +2,7 @@
 #include <Python.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <utility>
@@ -75,12 +76,25 @@ PyObject* path_argument(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
     return path;
 }
 
+// The message of a raised ValueError is fixed (callers match on it), so
+// where the fault is goes into a note of its own: "while reading PATH", or
+// "while reading line N of PATH" for a fault of a line.
+[[noreturn]] void throw_noting_path(PyObject* path, std::size_t line_number) {
+    PyRef error = PyRef::steal(PyErr_GetRaisedException());
+    PyRef note = binding::check(line_number ? PyUnicode_FromFormat("while reading line %zu of %U", line_number, path)
+                                            : PyUnicode_FromFormat("while reading %U", path));
+    binding::check(PyObject_CallMethod(error.get(), "add_note", "O", note.get()));
+    PyErr_SetRaisedException(error.release());
+    throw binding::PythonError{};
+}
+
 // Every fault of the file reaches Python as ValueError with the reader's text.
-cache::StoredMessages read_messages(std::string_view path) {
+cache::StoredMessages read_messages(PyObject* path, std::string_view utf8_path) {
     try {
-        return input::read_stream_file(path);
+        return input::read_stream_file(utf8_path);
     } catch (const input::StreamError& error) {
-        binding::throw_error(PyExc_ValueError, error.what());
+        PyErr_SetString(PyExc_ValueError, error.what());
+        throw_noting_path(path, error.line_number());
     }
 }
 
@@ -90,9 +104,13 @@ PyObject* iter_prices_file(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         PyObject* path = path_argument(args, nargs, kwnames);
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(path, &size);
-        if (!utf8) binding::throw_pending_error();  // lone surrogates: the encoder's own error
+        if (!utf8) {
+            // Lone surrogates: the encoder's own error, a ValueError too.
+            if (!PyErr_ExceptionMatches(PyExc_ValueError)) binding::throw_pending_error();
+            throw_noting_path(path, 0);
+        }
         // The size, not a terminator: a NUL inside the path is the reader's to refuse.
-        auto messages = read_messages(std::string_view(utf8, static_cast<std::size_t>(size)));
+        auto messages = read_messages(path, std::string_view(utf8, static_cast<std::size_t>(size)));
         return input::new_prices_iterator(std::move(messages)).release();
     });
 }

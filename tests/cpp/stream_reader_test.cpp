@@ -149,6 +149,36 @@ INSTANTIATE_TEST_SUITE_P(
                       "unexpected end of file"}),
     [](const auto& info) { return std::string(info.param.label); });
 
+struct FaultLineCase {
+    const char* label;
+    std::string content;
+    bool gzip;
+    std::size_t line_number;  // 0: a fault of the data, not of a line
+};
+
+class FaultLines : public ::testing::TestWithParam<FaultLineCase> {};
+
+TEST_P(FaultLines, CountEveryLineOfTheDecompressedData) {
+    try {
+        read_stream_bytes(bytes_of(GetParam().content), GetParam().gzip);
+        FAIL() << "no fault";
+    } catch (const StreamError& error) {
+        EXPECT_EQ(error.line_number(), GetParam().line_number);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultLines,
+    ::testing::Values(
+        FaultLineCase{"json_after_blank_and_crlf_lines",
+                      "\n" + message_lines(2, "\r\n") + " \r\n{\"pt\":\n" + message_line(9), false, 5},
+        FaultLineCase{"invalid_utf8", message_lines(2) + "\xFF\n" + message_lines(1), false, 3},
+        FaultLineCase{"after_a_line_longer_than_buffer",
+                      message_line(1) + "\n{\"pt\":2,\"pad\":\"" + big_pad + "\",\"mc\":[]}\n[1,]", false, 3},
+        FaultLineCase{"json_in_gzip", gzip_member(message_lines(6) + "trux\n"), true, 7},
+        FaultLineCase{"truncated_gzip", gzip_member(message_lines(3)).substr(0, 30), true, 0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 TEST(ReadStreamFile, DirectoryNamedGzFailsThroughTheGzipHeader) {
     const TempFile file("d.gz/inner", "x");
     const std::string directory = std::filesystem::path(file.path()).parent_path().string();

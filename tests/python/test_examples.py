@@ -1,6 +1,7 @@
 """The example programs, run as a user runs them, on the sample and the real recordings."""
 
 import bz2
+import importlib.util
 import pathlib
 import re
 import shutil
@@ -69,14 +70,23 @@ def test_replay_reads_a_bz2_copy_alike(tmp_path):
     assert summary(run("replay.py", copy)) == summary(run("replay.py", SAMPLE))
 
 
+def test_compare_with_betfairlightweight_reads_a_bz2_copy(tmp_path):
+    copy = tmp_path / "sample.jsonl.bz2"
+    copy.write_bytes(bz2.compress(SAMPLE.read_bytes()))
+    result = run("compare_with_betfairlightweight.py", copy)
+    assert result.returncode == 0, result.stderr
+    assert f"{copy}: {len(quorvane.iter_prices_file(str(SAMPLE)))} books compared" in result.stdout
+
+
 def test_replay_reports_a_file_it_cannot_load(tmp_path):
     result = run("replay.py", tmp_path / "missing.jsonl")
     assert result.returncode == 1
     assert "cannot load" in result.stderr and "os error 2" in result.stderr
 
 
+# The sample, a recording with full ladders, and one that spans two days.
 @pytest.mark.slow
-@pytest.mark.parametrize("path", [RECORDINGS[0], RECORDINGS[1]], ids=lambda p: p.name)
+@pytest.mark.parametrize("path", RECORDINGS[:3], ids=lambda p: p.name)
 def test_plot_market_draws_one_panel_per_priced_runner(tmp_path, path):
     import matplotlib.image
 
@@ -90,6 +100,18 @@ def test_plot_market_draws_one_panel_per_priced_runner(tmp_path, path):
     height, width = image.shape[:2]
     assert width >= 700 and height >= 300
     assert image.std() > 0.05  # not a blank canvas
+
+
+def test_plot_market_draws_no_price_while_the_market_is_not_open():
+    found = importlib.util.spec_from_file_location("plot_market", ROOT / "examples" / "plot_market.py")
+    plot_market = importlib.util.module_from_spec(found)
+    found.loader.exec_module(plot_market)
+    books, series = plot_market.collect(str(SAMPLE))
+    status_at = {book.publish_time: book.status for book in books}
+    points = [(status_at[time], back) for s in series.values() for time, back in zip(s.times, s.back)]
+    assert {"SUSPENDED", "CLOSED"} <= {status for status, _ in points}
+    assert all(back != back for status, back in points if status != "OPEN")
+    assert any(back == back for status, back in points if status == "OPEN")
 
 
 def test_with_betfairutil_book_percentages(tmp_path):
@@ -129,7 +151,7 @@ def check_summary(result):
     assert set(rows) == {"sample.jsonl", "sample.jsonl.bz2", "broken.jsonl"}
     assert "error: EOF while parsing an object at line 1 column 1" in rows["broken.jsonl"]
     for name in ("sample.jsonl", "sample.jsonl.bz2"):
-        assert re.search(r"1\.209017031 +Newmarket 7f Nursery +1500 +2025-03-30 19:07:58 +Hidden Valley +6\.64 +28444\.17",
+        assert re.search(r"1\.209017031 +Newmarket 7f Nursery +1500 +2025-03-30 19:07:58 +Emerald Warrior +4\.41 +28263\.42",
                          rows[name]), rows[name]
 
 

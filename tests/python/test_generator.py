@@ -218,6 +218,24 @@ def test_removal_rescales_adjustment_factors(stream):
     last = changes[-1][1]
     assert all(size == 0 for key in ("atb", "atl") for _, size in last[key])
 
+    # The others' prices take the non-runner's reduction factor, so the back book still adds up.
+    market_changes = list(_market_changes(lines))
+    runner_ids = [e["id"] for e in after["runners"]]
+    still_active = [e["id"] for e in after["runners"] if e["status"] == "ACTIVE"]
+    assert _back_book(market_changes[:clearing + 1], still_active) == pytest.approx(
+        _back_book(market_changes[:clearing], runner_ids), abs=8)
+
+
+def _back_book(market_changes, runner_ids) -> float:
+    """The back book percentage of these runners after the market changes."""
+    backs: dict[int, dict[float, float]] = {}
+    for mc in market_changes:
+        for rc in mc.get("rc", []):
+            back = backs.setdefault(rc["id"], {})
+            for price, size in rc.get("atb", []):
+                back[price] = size
+    return sum(100 / max(p for p, s in backs[i].items() if s) for i in runner_ids)
+
 
 @pytest.mark.parametrize("args", [
     ["--runners", "1"], ["--messages", "7"], ["--depth", "0"], ["--depth", "175"]])

@@ -65,3 +65,32 @@ def test_line_faults(write_file, content, message):
 )
 def test_gzip_faults(write_file, name, content, message):
     assert raised_message(write_file(name, content)) == message
+
+
+def raised_notes(path):
+    with pytest.raises(ValueError) as raised:
+        quorvane.iter_prices_file(path)
+    return raised.value.__notes__
+
+
+@pytest.mark.parametrize(
+    ("name", "content", "line"),
+    [
+        ("corrupt.gz", gzip.compress(GOOD_LINE * 4)[:-6], None),
+        ("middle.jsonl", GOOD_LINE * 700 + b'{"pt": 1, "mc": [\n' + GOOD_LINE * 5, 701),
+        ("utf8.jsonl", GOOD_LINE * 2 + b'{"pt": "\xff"}\n', 3),
+        ("crlf.jsonl", GOOD_LINE.replace(b"\n", b"\r\n") * 3 + b"trux\r\n", 4),
+        ("blank.jsonl", b"\n \n" + GOOD_LINE + b"\r\n\n[1,]\n", 6),
+        ("lines.gz", gzip.compress(GOOD_LINE * 9 + b"{}}\n"), 10),
+    ],
+)
+def test_notes_name_the_path_and_line(write_file, name, content, line):
+    path = write_file(name, content)
+    where = f"line {line} of {path}" if line else path
+    assert raised_notes(path) == [f"while reading {where}"]
+
+
+@pytest.mark.parametrize("path", ["missing.jsonl", "nul\0.jsonl", "surrogate\udc80.jsonl"])
+def test_notes_name_a_path_that_cannot_be_read(tmp_path, path):
+    path = str(tmp_path / path)
+    assert raised_notes(path) == [f"while reading {path}"]

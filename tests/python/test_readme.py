@@ -8,12 +8,10 @@ import sys
 import pytest
 
 import quorvane
-from conftest import SHARED_DATA, shared_data_missing
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 README = (ROOT / "README.md").read_text()
 EXAMPLES = ROOT / "examples" / "readme"
-REAL = SHARED_DATA / "real"
 
 BLOCK = re.compile(r"<!-- example: (\S+) -->\n```python\n(.*?)```", re.S)
 INCLUDED = dict(BLOCK.findall(README))
@@ -34,12 +32,11 @@ def test_block_is_the_file_and_runs(tmp_path, name):
     # The blocks use paths as a user in the repository's root would.
     (tmp_path / "data").mkdir()
     (tmp_path / "data" / "sample.jsonl").symlink_to(ROOT / "data" / "sample.jsonl")
-    if (REAL / "1.197931750").is_file():
-        (tmp_path / "1.197931750").symlink_to(REAL / "1.197931750")
-    elif "1.197931750" in source:
-        shared_data_missing(f"shared recording {REAL / '1.197931750'}")
     run = subprocess.run([sys.executable, str(ROOT / name)], cwd=tmp_path, capture_output=True,
                          text=True, timeout=120)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip()
     assert "Traceback" not in run.stderr
+    # A comment after a print shows the very line it prints.
+    for shown in re.findall(r"^\s*print\(.*\)  # (.*)$", source, re.M):
+        assert shown in run.stdout.splitlines()

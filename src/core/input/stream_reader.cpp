@@ -38,9 +38,16 @@ cache::StoredMessages read_stream(ByteSource& source) {
     static_assert(LINE_PADDING >= JsonPullParser::kReadPastEnd);
     // A blank line is valid UTF-8 by its make; every other line is checked
     // as it is read.
+    std::size_t line_number = 0;
     while (const auto line = lines.next_line()) {
+        ++line_number;
         if (is_blank_line(*line)) continue;
-        select_line_message(*line, messages);
+        try {
+            select_line_message(*line, messages);
+        } catch (StreamError& error) {
+            error.set_line_number(line_number);
+            throw;
+        }
     }
     messages.shrink_to_fit();
     return messages;

@@ -11,7 +11,8 @@
 namespace quorvane::input {
 
 // Reads the file at `path` (UTF-8), through gzip when its extension says so.
-// Throws StreamError with the message to raise; the file is closed either way.
+// Throws StreamError with the message to raise, and the number of the line
+// for a fault of a line's text; the file is closed either way.
 cache::StoredMessages read_stream_file(std::string_view path);
 
 // Reads the lines of an already opened source to the end.
