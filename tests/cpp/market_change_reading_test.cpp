@@ -330,7 +330,8 @@ TEST(ReadMarketChange, ReusedRecordKeepsNothingOfThePreviousValue) {
               R"("rc":[{"id":1,"atb":[[1,2]]}]})",
               record);
     EXPECT_EQ(read_into(R"({"rc":[{"id":2}]})", record), "rc[{id=2}]");
-    EXPECT_TRUE(record.definition.runners.empty());
+    // The earlier definition's contents stay until a definition is read, but no longer count.
+    EXPECT_EQ(record.definition_kind, MarketChangeRecord::Definition::Absent);
 }
 
 TEST(ReadMarketChange, LaddersOfManyRunnersKeepTheirPairsAcrossStorageBlocks) {

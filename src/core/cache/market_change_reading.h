@@ -151,12 +151,13 @@ inline void reset(MarketDefinitionRecord& definition) {
     reset_keeping(definition, &MarketDefinitionRecord::runners, &MarketDefinitionRecord::regulators);
 }
 
-// The definition's vectors are let go: definitions are rare, and moving the
-// large definition out and back would cost every line.
+// The definition is left as it is: it counts only where definition_kind
+// says Object, and definition() resets it as it reads one. Definitions are
+// rare, and building the large record anew would cost every line.
 inline void reset(MarketChangeRecord& record) {
+    static_cast<MarketChangeValues&>(record) = MarketChangeValues{};
     record.runner_changes.clear();
     record.pair_storage.clear();
-    reset_keeping(record, &MarketChangeRecord::runner_changes, &MarketChangeRecord::pair_storage);
 }
 
 // Returns false when the value is not an object.

@@ -102,14 +102,15 @@ struct RunnerChangeRecord {
     SpInput far_price;                              // "spf"
 };
 
-struct MarketChangeRecord {
+// A market change's own values, apart from its containers: a record read
+// again is reset by one assignment of these.
+struct MarketChangeValues {
     enum class Definition : std::uint8_t { Absent, NotObject, Object };
 
     bool is_object = false;             // a market change that is not an object only sets the publish time
     std::optional<std::string_view> id; // only a non-empty string
     bool image = false;                 // "img" was true
     Definition definition_kind = Definition::Absent;
-    MarketDefinitionRecord definition;  // meaningful when definition_kind is Object
     std::optional<std::string_view> status;
     std::optional<std::int64_t> bet_delay;
     std::optional<bool> bsp_reconciled;
@@ -121,6 +122,10 @@ struct MarketChangeRecord {
     std::optional<std::int64_t> version;
     std::optional<std::int64_t> last_match_time;
     bool has_runner_changes = false;          // "rc" was an array
+};
+
+struct MarketChangeRecord : MarketChangeValues {
+    MarketDefinitionRecord definition;  // meaningful when definition_kind is Object
     std::vector<RunnerChangeRecord> runner_changes;
 
     PricePairPool pair_storage;  // backs the price-pair views above

@@ -8,16 +8,23 @@
 #include "core/input/line_text.h"
 #include "core/input/memory_source.h"
 #include "core/input/path_extension.h"
+#include "core/input/read_ahead_source.h"
 #include "core/input/select_line_message.h"
 #include "core/input/stream_error.h"
 
 namespace quorvane::input {
 namespace {
 
+// Decompressing takes a core of its own, beside the reading of lines.
+cache::StoredMessages read_decompressed(ByteSource& decompressed) {
+    ReadAheadSource ahead(decompressed);
+    return read_stream(ahead);
+}
+
 cache::StoredMessages read_maybe_gzip(ByteSource& source, bool gzip) {
     if (!gzip) return read_stream(source);
     GzipSource decompressed(source);
-    return read_stream(decompressed);
+    return read_decompressed(decompressed);
 }
 
 }  // namespace
@@ -26,7 +33,7 @@ cache::StoredMessages read_stream_file(std::string_view path) {
     FileSource file(path);
     if (names_bz2_file(path)) {
         Bz2Source decompressed(file);
-        return read_stream(decompressed);
+        return read_decompressed(decompressed);
     }
     return read_maybe_gzip(file, names_gzip_file(path));
 }
