@@ -189,7 +189,9 @@ MADE_UP = {
              load_row("slow.jsonl", "plain", "b", 400, dom_mb_per_s=500, held_ratio=1.6),
              load_row("slow.jsonl.gz", "gzip", "b", 330),  # 0.825 of slow.jsonl, 0.66 of fast.jsonl
              load_row("alone.jsonl.gz", "gzip", "c", 100),  # no plain twin
-             load_row("no-dom.jsonl", "plain", "d", 100)],
+             load_row("no-dom.jsonl", "plain", "d", 100),
+             load_row("crlf.jsonl", "plain", "e", 200, dom_mb_per_s=100),
+             load_row("crlf.jsonl.gz", "gzip", "f", 100)],  # a twin by name: 0.5 of crlf.jsonl
     "replay": [replay_row("fast.jsonl", "plain", 4, 15.0, 60.0),
                replay_row("slow.jsonl.gz", "gzip", 1.0, 14.9, 59.0),
                replay_row("fast.jsonl.bz2", "bz2", 4, 3.0, 10.0),
@@ -215,6 +217,7 @@ def marks(rendered, heading, file):
     ("Load", "slow.jsonl.gz", ["MISS", "ok"]),  # against its own twin
     ("Load", "alone.jsonl.gz", ["ok"]),
     ("Load", "no-dom.jsonl", ["ok"]),
+    ("Load", "crlf.jsonl.gz", ["MISS", "ok"]),
     ("Against betfairlightweight", "fast.jsonl", ["ok", "ok"]),
     ("Against betfairlightweight", "slow.jsonl.gz", ["MISS", "MISS"]),
     ("Against betfairlightweight", "fast.jsonl.bz2", []),
