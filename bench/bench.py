@@ -646,10 +646,16 @@ def git(*args: str) -> str | None:
     return run.stdout.strip() if run.returncode == 0 else None
 
 
-def versions(peers, orjson, dom_context: dict) -> dict:
+def source_tree() -> dict:
+    """The commit measured, and whether the tracked files differ from it."""
     status = git("status", "--porcelain", "--untracked-files=no")
     return {"quorvane_commit": git("rev-parse", "--short", "HEAD"),
-            "clean_tree": None if status is None else not status,
+            "clean_tree": None if status is None else not status}
+
+
+def versions(peers, orjson=None, dom_context: dict | None = None) -> dict:
+    dom_context = dom_context or {}
+    return {**source_tree(),
             "betfairlightweight": peers.betfairlightweight.__version__ if peers else None,
             "orjson": orjson.__version__ if orjson else None,
             "simdjson": dom_context.get("simdjson_version"),
@@ -914,7 +920,7 @@ def main() -> int:
     peers = None if args.no_peer else import_peers()
     orjson = import_orjson()
     stamp = datetime.datetime.now(datetime.timezone.utc)
-    info = machine()
+    info, tree = machine(), source_tree()  # the tree as it was when the measuring began
     files = bench_files(args.files or [], sizes)
     load_rows, dom_context = load_section(quorvane, files, runs, dom_bench)
     replay_rows = replay_section(quorvane, peers, files, args)
@@ -923,7 +929,7 @@ def main() -> int:
     info["load_average_end"] = list(os.getloadavg())
     results = {
         "time": stamp.isoformat(timespec="seconds"), "machine": info,
-        "versions": versions(peers, orjson, dom_context),
+        "versions": {**versions(peers, orjson, dom_context), **tree},
         "options": {"runs": runs, "peer_runs": peer_runs, "seconds": args.seconds,
                     "peer_seconds": args.peer_seconds, "cap": args.cap, "peer_cap": args.peer_cap,
                     "sizes": sizes, "step_messages": step_messages, "quick": quick},
