@@ -711,7 +711,8 @@ def replay_judged(row: dict, goals: dict) -> bool:
 
 def header(results: dict) -> str:
     info, made = results["machine"], results["versions"]
-    flags = ", ".join(flag.upper() for flag in info["cpu_flags"]) or "no AVX2"
+    flags = ", ".join([*(flag.upper() for flag in info["cpu_flags"]),
+                       *(["no AVX-512"] if "avx512f" not in info["cpu_flags"] else [])])
     tree = {True: "clean tree", False: "with uncommitted changes", None: "tree state unknown"}[made["clean_tree"]]
     simdjson = (f"simdjson {made['simdjson']} ({made['simdjson_implementation']} kernels)"
                 if made["simdjson"] else "simdjson not run")
