@@ -46,6 +46,7 @@ import ctypes
 import dataclasses
 import datetime
 import gc
+import gzip
 import hashlib
 import itertools
 import json
@@ -57,7 +58,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import zlib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -133,18 +133,10 @@ def kind_of(path: Path) -> str:
 
 
 def uncompressed_chunks(path: Path):
-    if kind_of(path) == "bz2":
-        with bz2.open(path) as file:
-            yield from iter(lambda: file.read(1 << 20), b"")
-        return
-    with open(path, "rb") as file:
-        if kind_of(path) == "plain":
-            yield from iter(lambda: file.read(1 << 20), b"")
-            return
-        # The reader takes the first gzip member only, and so does this.
-        inflater = zlib.decompressobj(wbits=31)
-        while not inflater.eof and (chunk := file.read(1 << 20)):
-            yield inflater.decompress(chunk)
+    # Every member of a gzip file and every stream of a bzip2 file, as the reader takes them.
+    opener = {"plain": open, "gzip": gzip.open, "bz2": bz2.open}[kind_of(path)]
+    with opener(path, "rb") as file:
+        yield from iter(lambda: file.read(1 << 20), b"")
 
 
 def bench_file(label: str, path: Path) -> BenchFile:

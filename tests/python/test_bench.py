@@ -116,6 +116,7 @@ def test_tables_are_printed_saved_and_rendered_again(sample_run):
 @pytest.mark.parametrize("suffix, compress", [
     ("", lambda data: data),
     (".gz", gzip.compress),
+    (".gz", lambda data: gzip.compress(data[:1000]) + gzip.compress(data[1000:])),  # two members
     (".bz2", bz2.compress),
 ])
 def test_compressed_copies_share_the_content(tmp_path, suffix, compress):
