@@ -1,33 +1,40 @@
 #!/usr/bin/env python3
-"""quorvane's benchmark suite, against betfairlightweight on the same files in the same run.
+"""quorvane's benchmark suite: every figure beside the limit it is measured against, in one run.
 
 Files: the real recordings in ../shared/data/real (when present) and the generated markets
-of data/large (small, medium, large; written by scripts/make_bench_data.sh when missing),
-plain and gzip, and a bzip2 copy of the first size.
+of data/large (by default small and medium; written by scripts/make_bench_data.sh when
+missing), plain and gzip, and a bzip2 copy of the first size.
 
-load: `iter_prices_file` speed (MB/s of uncompressed stream data) and, in a fresh process,
-the peak memory during the load and the memory the loaded iterator holds, against the
-file's uncompressed size.
+load: `iter_prices_file` (MB/s of uncompressed stream data) against simdjson's DOM parse of
+the same lines, measured by the C++ benchmark quorvane_json_parse_bench (`--dom-bench`) in
+rounds that alternate with the loads: a plain file at least 1.0x the DOM rate, a gzip file
+at least 0.85x its plain twin's load, bz2 (libbz2's speed) without a goal. In a fresh
+process, the memory the loaded iterator holds, at most 1.5x the file, and the peak during
+the load.
 
-replay: quorvane's full replay (load and iterate every book), the replay with `to_dict()`
-of every book and a strategy loop (the best back and lay price of every runner of every
-book), each next to betfairlightweight's historical replay of the same file in lightweight
-mode (dicts) and in object mode (with the same reads on its MarketBook objects), as ratios
-quorvane / betfairlightweight of median wall times. Runs alternate between the two sides,
-so that a busy machine slows both alike. Each side's runs per file stop at a time budget
-(betfairlightweight's object mode takes minutes on the large file), and the "runs" columns
-say how many each median took; one timed loop that passes its cap is stopped and
-extrapolated. betfairlightweight reads text only, so a compressed file reaches it
-decompressed, outside its timing, and files of the same content share its runs.
+replay: quorvane's full replay (load and iterate every book) and a strategy loop (the best
+back and lay price of every runner of every book), each next to betfairlightweight's
+historical replay of the same file in lightweight mode (dicts) and in object mode (with the
+same reads on its MarketBook objects), as speed-ups: betfairlightweight's median wall time
+over quorvane's, at least 15x its dicts and 60x its objects on every plain or gzip file of
+1 MB or more. Runs alternate between the two sides, so that a busy machine slows both
+alike. Each side's runs per file stop at a time budget, and the "runs" columns say how many
+each median took; one timed loop that passes its cap is stopped and extrapolated.
+betfairlightweight reads text only, so a compressed file reaches it decompressed, outside
+its timing, and files of the same content share its runs.
+
+to_dict: `to_dict()` of every book against `orjson.loads` building the same tree again
+from its JSON (dumped outside the timing), once per content: at most 0.8x.
 
 step: the cost of one step in markets of 10, 40 and 200 runners whose messages change
-nothing or one runner's "atb" ladder.
+nothing or one runner's "atb" ladder, per step and per runner; no goal.
 
 The tables are printed as markdown; the figures go to bench/results/ as JSON, with the
-same tables beside them as .md.
+same tables beside them as .md. `--render` prints the tables of a saved run again, and with
+`--readme` writes them into README.md's performance section instead.
 
     python bench/bench.py [--quick] [--runs 5] [--peer-runs 5] [--sizes small,medium,large]
-    python bench/bench.py --render bench/results/bench-....json
+    python bench/bench.py --render bench/results/bench-....json [--readme README.md]
 """
 
 from __future__ import annotations
@@ -39,6 +46,7 @@ import ctypes
 import dataclasses
 import datetime
 import gc
+import gzip
 import hashlib
 import itertools
 import json
@@ -50,7 +58,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import zlib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -59,16 +66,24 @@ LARGE_DIR = ROOT / "data" / "large"
 RESULTS_DIR = ROOT / "bench" / "results"
 SIZES = ("small", "medium", "large")
 
-LOAD_GOAL_MB_S = {"plain": 400.0, "gzip": 300.0, "bz2": None}  # bz2 runs at libbz2's speed
-HELD_GOAL_RATIO = 1.5
-# quorvane / betfairlightweight, at most.
-GOAL_RATIO = {"replay_vs_dicts": 1 / 20, "replay_vs_objects": 1 / 100, "to_dict_vs_dicts": 1 / 5,
-              "strategy_vs_objects": None}
-# The measures each ratio divides: quorvane's, betfairlightweight's.
-RATIO_PARTS = {"replay_vs_dicts": ("replay", "dicts"), "replay_vs_objects": ("replay", "objects"),
-               "to_dict_vs_dicts": ("to_dict", "dicts"),
-               "strategy_vs_objects": ("strategy", "objects_reading")}
-STEP_GOAL_US = {"unchanged": 0.3, "one runner atb": 1.5}
+DEFAULT_SIZES = ("small", "medium")  # large takes betfairlightweight minutes a run
+DOM_BENCH = ROOT / "build" / "bench" / "quorvane_json_parse_bench"
+
+# The goals, saved with every run and judged from its figures when the tables are drawn.
+GOALS = {
+    "load_vs_dom": 1.0,  # a plain file's load rate / simdjson DOM's rate of its lines, at least
+    "gzip_vs_plain": 0.85,  # a gzip file's load rate / its plain twin's, at least; bz2 has none
+    "held_x_file": 1.5,  # memory the loaded iterator holds / the uncompressed file, at most
+    # betfairlightweight's replay time / quorvane's, at least, on plain and gzip files of
+    # replay_min_bytes or more: bz2 decompresses at libbz2's speed, and a small file's figures
+    # are mostly fixed costs.
+    "replay_vs_dicts": 15.0, "replay_vs_objects": 60.0, "replay_min_bytes": 1_000_000,
+    "to_dict_vs_orjson": 0.8,  # to_dict()'s time / orjson.loads' for the same trees, at most
+}
+# The speed-ups of the replay table: quorvane's measure, betfairlightweight's.
+SPEEDUP_PARTS = {"replay_vs_dicts": ("replay", "dicts"), "replay_vs_objects": ("replay", "objects"),
+                 "strategy_vs_objects": ("strategy", "objects_reading")}
+STEPS = ("unchanged", "one runner atb")
 STEP_RUNNERS = (10, 40, 200)
 
 # Small files load in about a millisecond: repeat them until the timings cover this long.
@@ -118,18 +133,10 @@ def kind_of(path: Path) -> str:
 
 
 def uncompressed_chunks(path: Path):
-    if kind_of(path) == "bz2":
-        with bz2.open(path) as file:
-            yield from iter(lambda: file.read(1 << 20), b"")
-        return
-    with open(path, "rb") as file:
-        if kind_of(path) == "plain":
-            yield from iter(lambda: file.read(1 << 20), b"")
-            return
-        # The reader takes the first gzip member only, and so does this.
-        inflater = zlib.decompressobj(wbits=31)
-        while not inflater.eof and (chunk := file.read(1 << 20)):
-            yield inflater.decompress(chunk)
+    # Every member of a gzip file and every stream of a bzip2 file, as the reader takes them.
+    opener = {"plain": open, "gzip": gzip.open, "bz2": bz2.open}[kind_of(path)]
+    with opener(path, "rb") as file:
+        yield from iter(lambda: file.read(1 << 20), b"")
 
 
 def bench_file(label: str, path: Path) -> BenchFile:
@@ -171,26 +178,89 @@ def bench_files(given: list[Path], sizes: list[str]) -> list[BenchFile]:
     return [bench_file(label, path) for label, path in paths]
 
 
-# Load speed and memory
+# Load speed and memory. The files of one content load in rounds: in every round the C++
+# benchmark's DOM parse of the plain file, then each file's loads for about
+# LOAD_ROUND_SECONDS, so that a burst of other work on the machine falls on both sides alike.
 
-def time_load(quorvane, path: Path, runs: int) -> tuple[float, int, int]:
-    """Median seconds of one load, the stored message count and the runs taken."""
-    gc.collect()
-    started = time.perf_counter()
-    messages = len(quorvane.iter_prices_file(str(path)))  # warms the page cache too
-    first = time.perf_counter() - started
-    runs = max(runs, min(MAX_LOAD_RUNS, int(MIN_TIMED_SECONDS / max(first, 1e-6))))
+LOAD_ROUND_SECONDS = 0.2
+
+
+def by_content(files: list[BenchFile]) -> list[list[BenchFile]]:
+    groups: dict[str, list[BenchFile]] = {}
+    for file in files:
+        groups.setdefault(file.content, []).append(file)
+    return list(groups.values())
+
+
+def load_timings(quorvane, path: Path, loads: int) -> list[float]:
     timings = []
+    gc.collect()
     gc.disable()
     try:
-        for _ in range(runs):
+        for _ in range(loads):
             started = time.perf_counter()
             prices = quorvane.iter_prices_file(str(path))
             timings.append(time.perf_counter() - started)
             del prices
     finally:
         gc.enable()
-    return statistics.median(timings), messages, runs
+    return timings
+
+
+def dom_seconds(dom_bench: Path, path: Path) -> tuple[float, dict]:
+    """Seconds of simdjson's DOM parse of every line of a file, and the benchmark's context
+    (simdjson's version and the kernels it chose for this CPU among them)."""
+    run = subprocess.run([str(dom_bench), "--benchmark_filter=^dom/", "--benchmark_format=json",
+                          f"--benchmark_min_time={LOAD_ROUND_SECONDS}", str(path)],
+                         capture_output=True, text=True)
+    if run.returncode != 0:
+        sys.exit(f"bench.py: {dom_bench.name} failed on {path}:\n{run.stderr}")
+    report = json.loads(run.stdout)
+    (result,) = report["benchmarks"]
+    if "error_message" in result:
+        sys.exit(f"bench.py: {dom_bench.name} on {path}: {result['error_message']}")
+    unit = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[result["time_unit"]]
+    return result["real_time"] * unit, report["context"]
+
+
+def load_section(quorvane, files: list[BenchFile], runs: int, dom_bench: Path | None) -> tuple[list[dict], dict]:
+    """The load rows, and the DOM benchmark's context."""
+    rows, context = [], {}
+    for group in by_content(files):
+        plain = next((file for file in group if file.kind == "plain"), None)
+        messages, loads, dom = {}, {}, []
+        timings: dict[str, list[float]] = {file.label: [] for file in group}
+        for file in group:
+            started = time.perf_counter()
+            messages[file.label] = len(quorvane.iter_prices_file(str(file.path)))  # warms the page cache too
+            first = time.perf_counter() - started
+            loads[file.label] = max(1, min(MAX_LOAD_RUNS, int(LOAD_ROUND_SECONDS / max(first, 1e-6))))
+        for round_ in range(runs):
+            note(f"load: {', '.join(file.label for file in group)}, round {round_ + 1} of {runs}")
+            if plain and dom_bench:
+                seconds, context = dom_seconds(dom_bench, plain.path)
+                dom.append(seconds)
+            for file in group:
+                timings[file.label] += load_timings(quorvane, file.path, loads[file.label])
+        for file in group:
+            memory = memory_in_fresh_process(file.path)
+            if memory["messages"] != messages[file.label]:
+                sys.exit(f"bench.py: {file.label} gave {messages[file.label]} and {memory['messages']} messages")
+            seconds = statistics.median(timings[file.label])
+            dom_median = statistics.median(dom) if dom and file.kind == "plain" else None
+            size = max(file.size, 1)
+            rows.append({
+                "file": file.label, "kind": file.kind, "content": file.content,
+                "uncompressed_bytes": file.size, "messages": messages[file.label],
+                "runs": len(timings[file.label]), "rounds": runs, "median_seconds": seconds,
+                "mb_per_s": file.size / 1e6 / seconds,
+                "dom_runs": len(dom) if dom_median else 0, "dom_seconds": dom_median,
+                "dom_mb_per_s": file.size / 1e6 / dom_median if dom_median else None,
+                "held_bytes": memory["held_bytes"], "peak_bytes": memory["peak_bytes"],
+                "code_bytes": memory["code_bytes"], "held_ratio": memory["held_bytes"] / size,
+                "peak_ratio": memory["peak_bytes"] / size})
+    order = {file.label: index for index, file in enumerate(files)}
+    return sorted(rows, key=lambda row: order[row["file"]]), context
 
 
 # Memory. tracemalloc sees only Python's allocator, not the module's native one, so the
@@ -258,25 +328,6 @@ def memory_in_fresh_process(path: Path) -> dict:
     return json.loads(child.stdout)
 
 
-def load_section(quorvane, files: list[BenchFile], runs: int) -> list[dict]:
-    rows = []
-    for file in files:
-        note(f"load: {file.label}")
-        seconds, messages, taken = time_load(quorvane, file.path, runs)
-        memory = memory_in_fresh_process(file.path)
-        if memory["messages"] != messages:
-            sys.exit(f"bench.py: {file.label} gave {messages} and {memory['messages']} messages")
-        size = max(file.size, 1)
-        rows.append({
-            "file": file.label, "kind": file.kind, "uncompressed_bytes": file.size,
-            "messages": messages, "runs": taken, "median_seconds": seconds,
-            "mb_per_s": file.size / 1e6 / seconds, "goal_mb_per_s": LOAD_GOAL_MB_S[file.kind],
-            "held_bytes": memory["held_bytes"], "peak_bytes": memory["peak_bytes"],
-            "code_bytes": memory["code_bytes"], "held_ratio": memory["held_bytes"] / size,
-            "peak_ratio": memory["peak_bytes"] / size, "goal_held_ratio": HELD_GOAL_RATIO})
-    return rows
-
-
 # Replays. Every loop below is timed from the `iter_prices_file` call to the last book, with
 # the collector on, as a user's program runs; so is betfairlightweight's side. A loop that
 # runs past its cap is stopped, and its time is extrapolated over the books it did not
@@ -313,15 +364,6 @@ def replay(quorvane, path: str, cap: float) -> tuple[float, float, int]:
     return loaded - started, time.perf_counter() - started, books
 
 
-def replay_to_dict(quorvane, path: str, cap: float) -> tuple[float, int]:
-    books = 0
-    started = time.perf_counter()
-    for book in capped(quorvane.iter_prices_file(path), cap):
-        book.to_dict()
-        books += 1
-    return time.perf_counter() - started, books
-
-
 def replay_strategy(quorvane, path: str, cap: float) -> tuple[float, int]:
     """A strategy's reads: the best back and lay price of every runner of every book."""
     books = 0
@@ -353,8 +395,8 @@ class Timings:
         return len(self.seconds)
 
 
-def ratio(ours: float, theirs: float | None) -> float | None:
-    return ours / theirs if theirs else None
+def speedup(ours: float | None, theirs: float | None) -> float | None:
+    return theirs / ours if ours and theirs else None
 
 
 def runs_within(runs: int, budget: float, first_run: float, first_replay: float) -> int:
@@ -376,9 +418,8 @@ def our_run(quorvane, file: BenchFile, mine: dict, cap: float) -> float:
         mine["books"] = books
     mine["load"].add(load, 1, 1)
     mine["replay"].add(seconds, books, mine["books"])
-    for name, loop in (("to_dict", replay_to_dict), ("strategy", replay_strategy)):
-        gc.collect()
-        mine[name].add(*loop(quorvane, path, cap), mine["books"])
+    gc.collect()
+    mine["strategy"].add(*replay_strategy(quorvane, path, cap), mine["books"])
     return time.perf_counter() - started
 
 
@@ -398,12 +439,9 @@ def peer_run(peers, path: str, theirs: dict, books: int, cap: float) -> float:
 
 
 def replay_section(quorvane, peers, files: list[BenchFile], options: argparse.Namespace) -> list[dict]:
-    groups: dict[str, list[BenchFile]] = {}
-    for file in files:
-        groups.setdefault(file.content, []).append(file)
     rows = []
-    for group in groups.values():
-        ours = {file.label: {"books": 0, **{key: Timings() for key in ("load", "replay", "to_dict", "strategy")}}
+    for group in by_content(files):
+        ours = {file.label: {"books": 0, **{key: Timings() for key in ("load", "replay", "strategy")}}
                 for file in group}
         theirs = {"books": 0, **{key: Timings() for key in ("dicts", "objects", "objects_reading")}}
         planned = {file.label: options.runs for file in group}
@@ -430,13 +468,13 @@ def replay_section(quorvane, peers, files: list[BenchFile], options: argparse.Na
         peer = {key: theirs[key].median() for key in ("dicts", "objects", "objects_reading")}
         for file in group:
             mine = ours[file.label]
-            figures = {key: mine[key].median() for key in ("load", "replay", "to_dict", "strategy")}
+            figures = {key: mine[key].median() for key in ("load", "replay", "strategy")}
             rows.append({
                 "file": file.label, "kind": file.kind, "uncompressed_bytes": file.size,
                 "books": mine["books"], "runs": len(mine["replay"]),
                 "load_seconds": figures["load"], "replay_seconds": figures["replay"],
                 "iterate_seconds": figures["replay"] - figures["load"],
-                "to_dict_seconds": figures["to_dict"], "strategy_seconds": figures["strategy"],
+                "strategy_seconds": figures["strategy"],
                 "peer_books": theirs["books"], "peer_runs": len(theirs["dicts"]),
                 "peer_dicts_seconds": peer["dicts"], "peer_objects_seconds": peer["objects"],
                 "peer_objects_reading_seconds": peer["objects_reading"],
@@ -444,11 +482,73 @@ def replay_section(quorvane, peers, files: list[BenchFile], options: argparse.Na
                             if isinstance(timings, Timings)},
                 "estimated": sorted(key for key, timings in (*mine.items(), *theirs.items())
                                     if isinstance(timings, Timings) and timings.estimated),
-                "ratios": {name: ratio(figures[mine_key], peer[their_key])
-                           for name, (mine_key, their_key) in RATIO_PARTS.items()},
-                "goal_ratios": GOAL_RATIO})
+                "speedups": {name: speedup(figures[mine_key], peer[their_key])
+                             for name, (mine_key, their_key) in SPEEDUP_PARTS.items()}})
     order = {file.label: index for index, file in enumerate(files)}
     return sorted(rows, key=lambda row: order[row["file"]])
+
+
+# to_dict. `to_dict()` builds a fresh tree at every call (betfairlightweight hands out its
+# cached dicts again), so its yardstick is what building the same tree costs at all:
+# `orjson.loads` of the tree's JSON, dumped outside the timing. Both sides are timed per
+# book, the trees are freed outside the timings, and the collector is off (the trees hold
+# no cycles), so that a collection falls on neither side. The books are the same whatever
+# the compression, so each content is measured once.
+
+def to_dict_run(quorvane, orjson, path: str, cap: float) -> tuple[float, float, int]:
+    """Seconds of `to_dict()` of every book and of `orjson.loads` of the same trees, and the
+    books reached before the cap."""
+    clock = time.perf_counter
+    building = loading = 0.0
+    books = 0
+    gc.collect()
+    gc.disable()
+    try:
+        for book in capped(quorvane.iter_prices_file(path), cap):
+            started = clock()
+            tree = book.to_dict()
+            built = clock()
+            text = orjson.dumps(tree)
+            del tree
+            started_loads = clock()
+            tree = orjson.loads(text)
+            loaded = clock()
+            del tree
+            building += built - started
+            loading += loaded - started_loads
+            books += 1
+    finally:
+        gc.enable()
+    return building, loading, books
+
+
+def to_dict_section(quorvane, orjson, files: list[BenchFile], options: argparse.Namespace) -> list[dict]:
+    """Per content, medians over the runs of the time per book of each side and of their
+    ratio; a run stopped at the cap counts the books it reached."""
+    rows = []
+    for group in by_content(files):
+        file = min(group, key=lambda file: file.kind != "plain")
+        building, loading, ratios, reached = [], [], [], []
+        planned, run = options.runs, 0
+        while run < planned:
+            note(f"to_dict: {file.label}, run {run + 1} of {planned}")
+            started = time.perf_counter()
+            built, loaded, books = to_dict_run(quorvane, orjson, str(file.path), options.cap)
+            if books == 0 or loaded == 0:
+                sys.exit(f"bench.py: {file.label}: no book reached to_dict within the cap")
+            building.append(built / books)
+            loading.append(loaded / books)
+            ratios.append(built / loaded)
+            reached.append(books)
+            if run == 0:
+                planned = runs_within(options.runs, options.seconds, time.perf_counter() - started, built)
+            run += 1
+        rows.append({"file": file.label, "books": len(quorvane.iter_prices_file(str(file.path))),
+                     "books_reached": min(reached), "runs": run,
+                     "to_dict_us_per_book": statistics.median(building) * 1e6,
+                     "orjson_us_per_book": statistics.median(loading) * 1e6,
+                     "to_dict_vs_orjson": statistics.median(ratios)})
+    return rows
 
 
 # Steps. A market with full ladders, then messages that change nothing or one runner's best
@@ -497,7 +597,7 @@ def time_iteration(quorvane, path: Path, runs: int) -> tuple[float, int]:
 def step_section(quorvane, runs: int, messages: int) -> list[dict]:
     rows = []
     with tempfile.TemporaryDirectory() as directory:
-        for step in STEP_GOAL_US:
+        for step in STEPS:
             for runners in STEP_RUNNERS:
                 note(f"step: {step}, {runners} runners")
                 path = Path(directory) / "steps.jsonl"
@@ -506,29 +606,52 @@ def step_section(quorvane, runs: int, messages: int) -> list[dict]:
                 if books != messages + 1:
                     sys.exit(f"bench.py: the {step} steps gave {books} books, not {messages + 1}")
                 rows.append({"step": step, "runners": runners, "steps": books, "runs": runs,
-                             "median_seconds": seconds, "us_per_step": seconds / books * 1e6,
-                             "goal_us_per_step": STEP_GOAL_US[step]})
+                             "median_seconds": seconds, "us_per_step": seconds / books * 1e6})
     return rows
 
 
 # Output
 
+CPU_FLAGS = ("avx2", "avx512f", "avx512bw", "avx512vl", "avx512vbmi", "avx512_vbmi2", "bmi2", "pclmulqdq")
+
+
 def machine() -> dict:
-    cpu = platform.processor()
+    cpu, flags = platform.processor(), set()
     try:
         with open("/proc/cpuinfo") as info:
-            cpu = next(line.split(":", 1)[1].strip() for line in info if line.startswith("model name"))
-    except (OSError, StopIteration):
+            for line in info:
+                name, _, value = line.partition(":")
+                if name.strip() == "model name":
+                    cpu = value.strip()
+                elif name.strip() == "flags":
+                    flags = set(value.split())
+                    break
+    except OSError:
         pass
-    return {"cpu": cpu, "cores": os.cpu_count(), "python": sys.version.split()[0],
-            "platform": platform.platform(), "load_average": list(os.getloadavg())}
+    return {"cpu": cpu, "cpu_flags": [flag for flag in CPU_FLAGS if flag in flags], "cores": os.cpu_count(),
+            "python": sys.version.split()[0], "platform": platform.platform(),
+            "load_average": list(os.getloadavg())}
 
 
-def versions(peers) -> dict:
-    commit = subprocess.run(["git", "-C", str(ROOT), "describe", "--always", "--dirty"],
-                            capture_output=True, text=True).stdout.strip()
-    return {"quorvane_commit": commit or None,
-            "betfairlightweight": peers.betfairlightweight.__version__ if peers else None}
+def git(*args: str) -> str | None:
+    run = subprocess.run(["git", "-C", str(ROOT), *args], capture_output=True, text=True)
+    return run.stdout.strip() if run.returncode == 0 else None
+
+
+def source_tree() -> dict:
+    """The commit measured, and whether the tracked files differ from it."""
+    status = git("status", "--porcelain", "--untracked-files=no")
+    return {"quorvane_commit": git("rev-parse", "--short", "HEAD"),
+            "clean_tree": None if status is None else not status}
+
+
+def versions(peers, orjson=None, dom_context: dict | None = None) -> dict:
+    dom_context = dom_context or {}
+    return {**source_tree(),
+            "betfairlightweight": peers.betfairlightweight.__version__ if peers else None,
+            "orjson": orjson.__version__ if orjson else None,
+            "simdjson": dom_context.get("simdjson_version"),
+            "simdjson_implementation": dom_context.get("simdjson_implementation")}
 
 
 def table(headers: list[str], rows: list[list[str]], right_from: int = 1) -> str:
@@ -548,77 +671,141 @@ def verdict(ok: bool) -> str:
     return "ok" if ok else "MISS"
 
 
-def ratio_cell(value: float | None, goal: float | None, estimated: bool) -> str:
-    if value is None:
-        return "-"
-    text = ("~" if estimated else "") + (f"{value:.3f} ({1 / value:.0f}x)" if value < 1 else f"{value:.2f}")
-    return text if goal is None else f"{text} {verdict(value <= goal)}"
+def judged(value: float | None, goal: float | None, at_least: bool) -> list[str]:
+    """The goal and its mark, or two empty cells when there is none to judge."""
+    if value is None or goal is None:
+        return ["-", ""]
+    return [f"{'>=' if at_least else '<='} {goal}x", verdict(value >= goal if at_least else value <= goal)]
 
 
 def ms(seconds: float | None, estimated: bool = False) -> str:
     return "-" if seconds is None else ("~" if estimated else "") + f"{seconds * 1e3:,.1f}"
 
 
-def render(results: dict) -> str:
-    info = results["machine"]
-    out = [f"Run of {results['time']} on {info['cpu']}, {info['cores']} cores, Python {info['python']}"
-           f" ({info['platform']}); load average {info['load_average'][0]:.1f} at the start;"
-           f" quorvane {results['versions']['quorvane_commit']},"
-           f" betfairlightweight {results['versions']['betfairlightweight']}."]
+def load_limit(row: dict, rows: list[dict], goals: dict) -> tuple[str, float, float] | None:
+    """What a load row is measured against: its name, its MB/s and the goal on the ratio."""
+    if row["kind"] == "plain" and row["dom_mb_per_s"]:
+        return "simdjson DOM", row["dom_mb_per_s"], goals["load_vs_dom"]
+    if row["kind"] == "gzip":
+        # Its twin holds the same bytes, or else has its name less the extension (a recording
+        # compressed after its line ends were changed is still the same recording).
+        plain = [other for other in rows if other["kind"] == "plain"]
+        twin = (next((other for other in plain if other["content"] == row["content"]), None)
+                or next((other for other in plain if other["file"] == row["file"].rpartition(".")[0]), None))
+        if twin:
+            return f"plain {twin['file']}", twin["mb_per_s"], goals["gzip_vs_plain"]
+    return None
 
+
+def replay_judged(row: dict, goals: dict) -> bool:
+    return row["kind"] != "bz2" and row["uncompressed_bytes"] >= goals["replay_min_bytes"]
+
+
+def header(results: dict) -> str:
+    info, made = results["machine"], results["versions"]
+    flags = ", ".join([*(flag.upper() for flag in info["cpu_flags"]),
+                       *(["no AVX-512"] if "avx512f" not in info["cpu_flags"] else [])])
+    tree = {True: "clean tree", False: "with uncommitted changes", None: "tree state unknown"}[made["clean_tree"]]
+    simdjson = (f"simdjson {made['simdjson']} ({made['simdjson_implementation']} kernels)"
+                if made["simdjson"] else "simdjson not run")
+    return (f"Run of {results['time']} at quorvane {made['quorvane_commit']} ({tree}), {results['seconds'] / 60:.0f}"
+            f" minutes, on {info['cpu']} ({flags}), {info['cores']} cores; load average"
+            f" {info['load_average'][0]:.1f} at the start and {info['load_average_end'][0]:.1f} at the end;"
+            f" Python {info['python']} ({info['platform']}); betfairlightweight {made['betfairlightweight']},"
+            f" orjson {made['orjson']}, {simdjson}.")
+
+
+def render(results: dict) -> str:
+    goals = results["goals"]
+    out = [header(results)]
+
+    loads = results["load"]
     out += ["", "### Load", "",
-            f"`iter_prices_file` to the returned iterator; MB = 10^6 bytes of uncompressed data;"
-            f" median of \"runs\" loads. Goals: plain >= {LOAD_GOAL_MB_S['plain']:.0f} MB/s, gzip >="
-            f" {LOAD_GOAL_MB_S['gzip']:.0f} MB/s, held <= {HELD_GOAL_RATIO} x the file. Memory is"
-            " measured in a fresh process: held is what the loaded iterator keeps, peak the most"
-            " the load used on the way.", ""]
-    out.append(table(
-        ["file", "kind", "MB", "messages", "runs", "ms", "MB/s", "goal", "", "held MB", "held x file",
-         "goal", "", "peak MB", "peak x file"],
-        [[r["file"], r["kind"], f"{r['uncompressed_bytes'] / 1e6:.2f}", f"{r['messages']:,}",
-          str(r["runs"]), f"{r['median_seconds'] * 1e3:.2f}", f"{r['mb_per_s']:.0f}",
-          *(["-", ""] if r["goal_mb_per_s"] is None else
-            [f">= {r['goal_mb_per_s']:.0f}", verdict(r["mb_per_s"] >= r["goal_mb_per_s"])]),
-          f"{r['held_bytes'] / 1e6:.2f}", f"{r['held_ratio']:.2f}", f"<= {r['goal_held_ratio']}",
-          verdict(r["held_ratio"] <= r["goal_held_ratio"]),
-          f"{r['peak_bytes'] / 1e6:.2f}", f"{r['peak_ratio']:.2f}"]
-         for r in results["load"]], right_from=2))
+            "`iter_prices_file` to the returned iterator; MB = 10^6 bytes of uncompressed data; median of"
+            " \"runs\" loads, taken in rounds that alternate with the limit's own runs. The limit of a plain"
+            " file is simdjson's DOM parse of its lines (C++, `quorvane_json_parse_bench`: a document of"
+            f" every line, nothing stored), goal >= {goals['load_vs_dom']}x; that of a gzip file is its"
+            f" plain twin's load, goal >= {goals['gzip_vs_plain']}x; bz2 loads at libbz2's speed and has"
+            " none. Memory is measured in a fresh process: held is what the loaded iterator keeps, peak the"
+            " most the load used on the way.", ""]
+    rows = []
+    for r in loads:
+        limit = load_limit(r, loads, goals)
+        rate = r["mb_per_s"] / limit[1] if limit else None
+        rows.append([
+            r["file"], r["kind"], f"{r['uncompressed_bytes'] / 1e6:.2f}", f"{r['messages']:,}", str(r["runs"]),
+            f"{r['median_seconds'] * 1e3:.2f}", f"{r['mb_per_s']:.0f}",
+            *([limit[0], f"{limit[1]:.0f}", f"{rate:.2f}x"] if limit else ["-", "-", "-"]),
+            *judged(rate, limit[2] if limit else None, at_least=True),
+            f"{r['held_bytes'] / 1e6:.2f}", f"{r['held_ratio']:.2f}",
+            *judged(r["held_ratio"], goals["held_x_file"], at_least=False),
+            f"{r['peak_bytes'] / 1e6:.2f}", f"{r['peak_ratio']:.2f}"])
+    out.append(table(["file", "kind", "MB", "messages", "runs", "ms", "MB/s", "limit", "limit MB/s", "x limit",
+                      "goal", "", "held MB", "held x file", "goal", "", "peak MB", "peak x file"],
+                     rows, right_from=2))
 
     replays = results["replay"]
     out += ["", "### Replay", "",
-            "Wall times from the `iter_prices_file` call to the last book, median of \"runs\":"
-            " replay iterates every book, to_dict calls `book.to_dict()` on every book, strategy"
-            " reads the best back and lay price of every runner of every book (load and iterate"
-            " are the replay's two parts). A \"~\" marks a figure extrapolated from a run stopped at"
-            " its cap.", ""]
+            "Wall times from the `iter_prices_file` call to the last book, median of \"runs\", the"
+            " collector on: replay iterates every book (load and iterate are its two parts), strategy"
+            " reads the best back and lay price of every runner of every book. A \"~\" marks a figure"
+            " extrapolated from a run stopped at its cap.", ""]
     out.append(table(
-        ["file", "books", "runs", "load ms", "iterate ms", "us/book", "replay ms", "to_dict ms",
-         "strategy ms"],
+        ["file", "books", "runs", "load ms", "iterate ms", "us/book", "replay ms", "strategy ms"],
         [[r["file"], f"{r['books']:,}", str(r["runs"]), ms(r["load_seconds"]),
           ms(r["iterate_seconds"], "replay" in r["estimated"]),
           f"{r['iterate_seconds'] / max(r['books'], 1) * 1e6:.2f}",
-          *(ms(r[f"{key}_seconds"], key in r["estimated"]) for key in ("replay", "to_dict", "strategy"))]
+          *(ms(r[f"{key}_seconds"], key in r["estimated"]) for key in ("replay", "strategy"))]
          for r in replays]))
 
     if any(r["peer_runs"] for r in replays):
-        goals = results["goal_ratios"]
         out += ["", "### Against betfairlightweight", "",
-                "betfairlightweight's historical replay of the same file: lightweight mode (dicts),"
-                " object mode (MarketBook objects) and object mode with the strategy's reads on its"
-                " objects, median of \"peer runs\" (compressed files reach it decompressed, outside"
-                " its timing). Ratios are quorvane / betfairlightweight for the same work (the"
-                " speed-up in brackets): replay vs dicts (goal <= "
-                f"{goals['replay_vs_dicts']:.2f}), replay vs objects (goal <= {goals['replay_vs_objects']:.2f}),"
-                f" to_dict vs dicts (goal <= {goals['to_dict_vs_dicts']:.2f}), strategy vs objects with"
-                " the same reads.", ""]
+                "betfairlightweight's historical replay of the same file: lightweight mode (dicts), object"
+                " mode (MarketBook objects) and object mode with the strategy's reads on its objects, median"
+                " of \"peer runs\" (compressed files reach it decompressed, outside its timing). Speed-ups"
+                " are betfairlightweight's time over quorvane's for the same work: the replay against the"
+                f" dicts (goal >= {goals['replay_vs_dicts']}x) and against the objects (goal >="
+                f" {goals['replay_vs_objects']}x) on every plain or gzip file of"
+                f" {goals['replay_min_bytes'] / 1e6:g} MB or more; smaller files and bz2 (libbz2's speed)"
+                " are shown without a goal, and so is the strategy against the objects with the same reads.",
+                ""]
+        rows = []
+        for r in (r for r in replays if r["peer_runs"]):
+            marked = replay_judged(r, goals)
+
+            def cell(key):
+                value = r["speedups"][key]
+                estimated = not set(r["estimated"]).isdisjoint(SPEEDUP_PARTS[key])
+                return "-" if value is None else ("~" if estimated else "") + f"{value:.1f}x"
+
+            rows.append([
+                r["file"], f"{r['uncompressed_bytes'] / 1e6:.2f}", f"{r['peer_books']:,}", str(r["peer_runs"]),
+                *(ms(r[f"peer_{key}_seconds"], key in r["estimated"]) for key in ("dicts", "objects", "objects_reading")),
+                cell("replay_vs_dicts"),
+                *judged(r["speedups"]["replay_vs_dicts"], goals["replay_vs_dicts"] if marked else None, at_least=True),
+                cell("replay_vs_objects"),
+                *judged(r["speedups"]["replay_vs_objects"], goals["replay_vs_objects"] if marked else None,
+                        at_least=True),
+                cell("strategy_vs_objects")])
+        out.append(table(["file", "MB", "books", "peer runs", "dicts ms", "objects ms", "objects+reads ms",
+                          "replay vs dicts", "goal", "", "replay vs objects", "goal", "", "strategy vs objects+reads"],
+                         rows))
+
+    if results["to_dict"]:
+        out += ["", "### to_dict", "",
+                "`book.to_dict()` of every book against `orjson.loads` building the same tree again from"
+                " its JSON, serialised by `orjson.dumps` outside the timing: each call timed on its own,"
+                " the trees freed outside the timings, the collector off; once per content (the books do"
+                " not depend on the compression), median of \"runs\". Goal: to_dict at most"
+                f" {goals['to_dict_vs_orjson']}x orjson.loads. \"books\" shows how many a run stopped at"
+                " its cap reached.", ""]
         out.append(table(
-            ["file", "books", "peer runs", "dicts ms", "objects ms", "objects+reads ms", "replay/dicts",
-             "replay/objects", "to_dict/dicts", "strategy/objects+reads"],
-            [[r["file"], f"{r['peer_books']:,}", str(r["peer_runs"]),
-              *(ms(r[f"peer_{key}_seconds"], key in r["estimated"]) for key in ("dicts", "objects", "objects_reading")),
-              *(ratio_cell(r["ratios"][key], goals[key], not set(r["estimated"]).isdisjoint(RATIO_PARTS[key]))
-                for key in goals)]
-             for r in replays if r["peer_runs"]]))
+            ["file", "books", "runs", "to_dict us/book", "orjson.loads us/book", "x loads", "goal", ""],
+            [[r["file"], f"{r['books']:,}" if r["books_reached"] == r["books"]
+              else f"{r['books_reached']:,} of {r['books']:,}", str(r["runs"]),
+              f"{r['to_dict_us_per_book']:.1f}", f"{r['orjson_us_per_book']:.1f}", f"{r['to_dict_vs_orjson']:.2f}x",
+              *judged(r["to_dict_vs_orjson"], goals["to_dict_vs_orjson"], at_least=False)]
+             for r in results["to_dict"]]))
 
     steps = results["step"]
     if steps:
@@ -626,22 +813,45 @@ def render(results: dict) -> str:
         out += ["", "### Step", "",
                 f"One step (`next()`) in a market of n runners with full ladders whose messages change"
                 f" nothing or one runner's \"atb\" ladder, median of {steps[0]['runs']} iterations of"
-                f" {steps[0]['steps']:,} steps (load not timed); the cost should follow the change,"
-                f" not the market's size.", ""]
+                f" {steps[0]['steps']:,} steps (load not timed). Every step hands out a new `runners` list,"
+                " so even an unchanged step grows with the runners; reported without a goal.", ""]
         out.append(table(
-            ["message", "runners", "us/step", "goal", "", f"x {STEP_RUNNERS[0]} runners"],
-            [[r["step"], str(r["runners"]), f"{r['us_per_step']:.3f}", f"<= {r['goal_us_per_step']}",
-              verdict(r["us_per_step"] <= r["goal_us_per_step"]),
+            ["message", "runners", "us/step", "ns/step/runner", f"x {STEP_RUNNERS[0]} runners"],
+            [[r["step"], str(r["runners"]), f"{r['us_per_step']:.3f}", f"{r['us_per_step'] / r['runners'] * 1e3:.1f}",
               f"{r['us_per_step'] / base[r['step']]:.2f}" if base.get(r["step"]) else "-"]
              for r in steps]))
     return "\n".join(out) + "\n"
+
+
+README_BEGIN = "<!-- bench/bench.py --render: begin -->\n"
+README_END = "<!-- bench/bench.py --render: end -->\n"
+
+
+def write_into_readme(readme: Path, tables: str) -> None:
+    """Puts the tables between the README's markers, in place of what stood there."""
+    text = readme.read_text()
+    begin, end = text.find(README_BEGIN), text.find(README_END)
+    if begin < 0 or end < begin:
+        sys.exit(f"bench.py: {readme} has no {README_BEGIN.strip()} ... {README_END.strip()} markers")
+    readme.write_text(text[:begin + len(README_BEGIN)] + "\n" + tables + "\n" + text[end:])
+
+
+def import_orjson():
+    try:
+        import orjson
+    except ImportError as error:
+        note(f"orjson is not importable ({error}; `make bench` installs requirements/bench.txt);"
+             " the to_dict comparison is left out")
+        return None
+    return orjson
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description="quorvane's benchmark suite")
     parser.add_argument("--quick", action="store_true",
                         help="recordings and the small files, 3 runs, shorter step files")
-    parser.add_argument("--runs", type=int, help="timed runs per file and measure (default 5, quick 3)")
+    parser.add_argument("--runs", type=int, help="timed runs (rounds of the load) per file and measure"
+                                                 " (default 5, quick 3)")
     parser.add_argument("--peer-runs", type=int,
                         help="betfairlightweight's runs per file, at most (default 5, quick 3)")
     parser.add_argument("--seconds", type=float, default=60.0,
@@ -655,8 +865,12 @@ def main() -> int:
     parser.add_argument("--peer-cap", type=float, default=900.0,
                         help="the same for one of betfairlightweight's replays (default 900)")
     parser.add_argument("--no-peer", action="store_true", help="leave betfairlightweight out")
+    parser.add_argument("--dom-bench", type=Path, default=DOM_BENCH,
+                        help="the C++ benchmark that times simdjson's DOM parse (default"
+                             " build/bench/quorvane_json_parse_bench, which `make bench` builds)")
+    parser.add_argument("--no-dom", action="store_true", help="leave simdjson's DOM parse out")
     parser.add_argument("--sizes", help="generated files, comma-separated; empty for none"
-                                        " (default small,medium,large, quick small)")
+                                        " (default small,medium, quick small)")
     parser.add_argument("--files", nargs="+", type=Path, metavar="FILE",
                         help="recordings to bench instead of ../shared/data/real")
     parser.add_argument("--step-messages", type=int,
@@ -665,39 +879,54 @@ def main() -> int:
                         help="where the JSON and markdown results go (default bench/results)")
     parser.add_argument("--render", type=Path, metavar="RESULT",
                         help="print the tables of a saved JSON result and stop")
+    parser.add_argument("--readme", type=Path, metavar="README",
+                        help="with --render: write the tables between the markers of this README instead")
     parser.add_argument("--memory", metavar="PATH", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory:
         print(json.dumps(memory_here(args.memory)))
         return 0
+    if args.readme and not args.render:
+        parser.error("--readme goes with --render")
     if args.render:
-        sys.stdout.write(render(json.loads(args.render.read_text())))
+        tables = render(json.loads(args.render.read_text()))
+        if args.readme:
+            write_into_readme(args.readme, tables)
+        else:
+            sys.stdout.write(tables)
         return 0
     quick = args.quick
     args.runs = runs = args.runs or (3 if quick else 5)
     args.peer_runs = peer_runs = args.peer_runs or (3 if quick else 5)
     step_messages = args.step_messages or (50_000 if quick else 200_000)
-    sizes_text = args.sizes if args.sizes is not None else "small" if quick else ",".join(SIZES)
+    sizes_text = args.sizes if args.sizes is not None else "small" if quick else ",".join(DEFAULT_SIZES)
     sizes = [size for size in sizes_text.split(",") if size]
     if unknown := set(sizes) - set(SIZES):
         parser.error(f"unknown sizes: {', '.join(sorted(unknown))} (choose from {', '.join(SIZES)})")
     if min(runs, peer_runs, step_messages) < 1 or min(args.seconds, args.peer_seconds, args.cap, args.peer_cap) <= 0:
         parser.error("counts, budgets and caps take a positive number")
+    dom_bench = None if args.no_dom else args.dom_bench
+    if dom_bench and not dom_bench.is_file():
+        parser.error(f"{dom_bench} is missing: `make bench` builds it, or leave it out with --no-dom")
 
     quorvane = import_quorvane()
     peers = None if args.no_peer else import_peers()
+    orjson = import_orjson()
     stamp = datetime.datetime.now(datetime.timezone.utc)
-    info = machine()
+    info, tree = machine(), source_tree()  # the tree as it was when the measuring began
     files = bench_files(args.files or [], sizes)
-    load_rows = load_section(quorvane, files, runs)
+    load_rows, dom_context = load_section(quorvane, files, runs, dom_bench)
     replay_rows = replay_section(quorvane, peers, files, args)
+    to_dict_rows = to_dict_section(quorvane, orjson, files, args) if orjson else []
     step_rows = step_section(quorvane, runs, step_messages)
+    info["load_average_end"] = list(os.getloadavg())
     results = {
-        "time": stamp.isoformat(timespec="seconds"), "machine": info, "versions": versions(peers),
+        "time": stamp.isoformat(timespec="seconds"), "machine": info,
+        "versions": {**versions(peers, orjson, dom_context), **tree},
         "options": {"runs": runs, "peer_runs": peer_runs, "seconds": args.seconds,
                     "peer_seconds": args.peer_seconds, "cap": args.cap, "peer_cap": args.peer_cap,
                     "sizes": sizes, "step_messages": step_messages, "quick": quick},
-        "goal_ratios": GOAL_RATIO, "load": load_rows, "replay": replay_rows, "step": step_rows,
+        "goals": GOALS, "load": load_rows, "replay": replay_rows, "to_dict": to_dict_rows, "step": step_rows,
         "seconds": (datetime.datetime.now(datetime.timezone.utc) - stamp).total_seconds()}
     tables = render(results)
     sys.stdout.write(tables)
