@@ -108,10 +108,14 @@ private:
     Number exact_number();
     // number_pair() of a pair that fits one block, at '['.
     std::optional<std::pair<double, double>> short_pair();
+    // number_pair() of any other array, token by token, at '['.
+    std::optional<std::pair<double, double>> stepped_pair();
     std::optional<double> short_number(const PairBlock& block, unsigned start, unsigned stop) const;
     // The ends of a text's plain run and of the text, from within it.
     [[gnu::always_inline]] const char* plain_end(const char* at) const;
     const char* special_end(const char* at) const;
+    // string() from its first byte that needs a closer look, at `stop`.
+    std::string_view special_string(const char* start, const char* stop);
     std::string_view unescape(const char* start, const char* quote);
     void literal(std::string_view text);
 
@@ -163,6 +167,16 @@ inline const char* JsonPullParser::plain_end(const char* at) const {
     }
 }
 
+// Nearly every text is a view into the line, found by one block or two.
+inline std::string_view JsonPullParser::string() {
+    if (peek() != '"') throw Malformed{};
+    const char* const start = next_ + 1;
+    const char* const stop = plain_end(start);
+    if (*stop != '"') return special_string(start, stop);
+    advance_to(stop + 1);
+    return std::string_view(start, static_cast<std::size_t>(stop - start));
+}
+
 inline JsonPullParser::Number JsonPullParser::integer_before(const char* after, bool negative, std::int64_t whole) {
     // "-0" must read as the double -0.0.
     if ((after != end_ && (*after | 0x20) == 'e') || (negative && whole == 0)) return exact_number();
@@ -211,7 +225,7 @@ inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after,
             const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
             const int digits = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(joined), room - 1));
             if (digits > count && digits < 7) {
-                constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+                static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
                 return fraction_before(at + digits + 1, negative,
                                        static_cast<std::int64_t>(pull_detail::digits_value(joined, digits)),
                                        kScales[digits - count]);
@@ -245,7 +259,7 @@ inline std::optional<double> JsonPullParser::short_number(const PairBlock& block
     // The point taken out, as in number().
     const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
     const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
-    constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+    static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
     const auto digits = static_cast<std::int64_t>(pull_detail::digits_value(joined, static_cast<int>(length - 1)));
     return static_cast<double>(digits) / kScales[length - 1 - point];
 }
@@ -267,26 +281,9 @@ inline std::optional<std::pair<double, double>> JsonPullParser::short_pair() {
 }
 
 inline std::optional<std::pair<double, double>> JsonPullParser::number_pair() {
-    const char* const start = next_;
-    if (peek() == '[') {
-        if (const auto pair = short_pair()) return pair;
-        consume('[');
-        if (starts_number(peek())) {
-            const double first = value_of(number());
-            if (peek() == ',') {
-                consume(',');
-                if (starts_number(peek())) {
-                    const double second = value_of(number());
-                    if (peek() == ']') {
-                        consume(']');
-                        return std::pair{first, second};
-                    }
-                }
-            }
-        }
-    }
-    next_ = start;
-    return std::nullopt;
+    if (peek() != '[') return std::nullopt;
+    if (const auto pair = short_pair()) return pair;
+    return stepped_pair();
 }
 
 // A value of the line at the parser's position, read the way
