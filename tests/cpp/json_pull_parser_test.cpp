@@ -236,8 +236,35 @@ TEST(OnePass, ReadsEveryPairAsTheParserDoes) {
             read_both_ways(parser, prefix + pair + "]}]}]}");
             read_both_ways(parser, prefix + pair + "," + pair + "]}]}]}");
             read_both_ways(parser, prefix + pair.substr(0, pair.size() - 1));
+            // Skipped, in a ladder the reader does not keep.
+            const std::string level = std::string("[") + first + "," + second + "," + first + "]";
+            read_both_ways(parser, R"({"pt":5,"mc":[{"x":[)" + level + "," + pair + "]}]}");
+            read_both_ways(parser, R"({"pt":5,"mc":[{"x":[)" + level.substr(0, level.size() - 1));
         }
     }
+}
+
+// The padding after these lines begins with "9]": a block that looks past
+// the line's end would see a whole pair there.
+TEST(OnePass, ReadsNoPairAcrossTheLineEnd) {
+    std::string unescaped;
+    for (const char* cut : {"[1,2", "[1.5,2", "[1,2,3"}) {
+        const testing::PaddedLine padded(cut);
+        JsonPullParser pair(padded.view(), unescaped);
+        EXPECT_EQ(PullValue(pair, 0).number_pair(), std::nullopt) << cut;
+        EXPECT_EQ(pair.peek(), '[') << cut;
+        JsonPullParser skipped(padded.view(), unescaped);
+        EXPECT_THROW(PullValue(skipped, 0).skip(), JsonPullParser::Malformed) << cut;
+    }
+}
+
+TEST(OnePass, SkipsShortNumbersOnlyUpToTheNestingLimit) {
+    JsonLineParser parser;
+    const auto nested = [](int depth) {
+        return R"({"pt":5,"mc":[{"x":)" + std::string(depth - 1, '[') + "[1,2.5]" + std::string(depth - 1, ']') + "}]}";
+    };
+    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 3)), "pt=5 | ");
+    EXPECT_TRUE(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 2)).starts_with("ERR recursion limit"));
 }
 
 // Every vector line, and every line of the recordings, which the reader

@@ -270,6 +270,8 @@ void JsonPullParser::skip_value(int depth) {
             value.members([](std::string_view, PullValue field) { field.skip(); });
             return;
         case '[':
+            // The general reading refuses an array too deep.
+            if (depth < kMaxDepth && skip_short_numbers()) return;
             value.elements([](PullValue item) { item.skip(); });
             return;
         case '"':

@@ -110,7 +110,11 @@ private:
     std::optional<std::pair<double, double>> short_pair();
     // number_pair() of any other array, token by token, at '['.
     std::optional<std::pair<double, double>> stepped_pair();
-    std::optional<double> short_number(const PairBlock& block, unsigned start, unsigned stop) const;
+    unsigned short_number_point(const PairBlock& block, unsigned start, unsigned stop) const;
+    double short_number(unsigned start, unsigned stop, unsigned point) const;
+    // skip_value() of such an array of any count of numbers; false when it
+    // is not one, and nothing is read.
+    bool skip_short_numbers();
     // The ends of a text's plain run and of the text, from within it.
     [[gnu::always_inline]] const char* plain_end(const char* at) const;
     const char* special_end(const char* at) const;
@@ -235,27 +239,30 @@ inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after,
     return wide_number(negative, at);
 }
 
-// A number of the block from byte `start` up to `stop`: up to eight digits
-// and at most one point, so that the digits, and with them the value, are
-// exact. Anything else (a sign, an exponent, a leading zero, longer numbers)
-// is left to number().
-inline std::optional<double> JsonPullParser::short_number(const PairBlock& block, unsigned start,
-                                                          unsigned stop) const {
+// The shape of a number of the block from byte `start` up to `stop`: up to
+// eight digits and at most one point, so that the digits, and with them the
+// value, are exact. Returns the point's offset in the number, its length when
+// it has none, and 0 for anything else (a sign, an exponent, a leading zero,
+// longer numbers), which is left to number().
+inline unsigned JsonPullParser::short_number_point(const PairBlock& block, unsigned start, unsigned stop) const {
     const unsigned length = stop - start;
-    if (length == 0 || length > 8) return std::nullopt;
+    if (length == 0 || length > 8) return 0;
     const std::uint32_t span = ((1u << length) - 1) << start;
     const std::uint32_t points = block.points & span;
-    if (((block.digits | points) & span) != span) return std::nullopt;
-    const char* const at = next_ + start;
-    std::uint64_t word;
-    std::memcpy(&word, at, sizeof word);
-    if (points == 0) {
-        if (length > 1 && *at == '0') return std::nullopt;
-        return static_cast<double>(pull_detail::digits_value(word, static_cast<int>(length)));
-    }
+    if (((block.digits | points) & span) != span) return 0;
+    const bool leading_zero = next_[start] == '0';
+    if (points == 0) return length > 1 && leading_zero ? 0 : length;
     const unsigned point = static_cast<unsigned>(std::countr_zero(points)) - start;
-    if ((points & (points - 1)) != 0 || point == 0 || point == length - 1 || (*at == '0' && point != 1))
-        return std::nullopt;
+    if ((points & (points - 1)) != 0 || point == length - 1 || (leading_zero && point != 1)) return 0;
+    return point;
+}
+
+// The value of a number that short_number_point() took.
+inline double JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
+    const unsigned length = stop - start;
+    std::uint64_t word;
+    std::memcpy(&word, next_ + start, sizeof word);
+    if (point == length) return static_cast<double>(pull_detail::digits_value(word, static_cast<int>(length)));
     // The point taken out, as in number().
     const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
     const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
@@ -272,12 +279,32 @@ inline std::optional<std::pair<double, double>> JsonPullParser::short_pair() {
     const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
     if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - next_))
         return std::nullopt;
-    const auto first = short_number(block, 1, comma);
-    if (!first) return std::nullopt;
-    const auto second = short_number(block, comma + 1, close);
-    if (!second) return std::nullopt;
+    const unsigned first = short_number_point(block, 1, comma);
+    const unsigned second = short_number_point(block, comma + 1, close);
+    if (first == 0 || second == 0) return std::nullopt;
+    const std::pair values{short_number(1, comma, first), short_number(comma + 1, close, second)};
     advance_to(next_ + close + 1);
-    return std::pair{*first, *second};
+    return values;
+}
+
+// An array of short numbers that ends inside the block, as the "bdatb"
+// ladders' levels: every byte up to the ']' checked at once.
+inline bool JsonPullParser::skip_short_numbers() {
+    const PairBlock block = classify_pair_block(next_);
+    const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
+    if (close >= kPairBlockSize || close >= static_cast<std::size_t>(end_ - next_)) return false;
+    const std::uint32_t inside = ((1u << close) - 1) & ~1u;
+    if (((block.digits | block.points | block.commas) & inside) != inside) return false;
+    std::uint32_t commas = block.commas & inside;
+    for (unsigned start = 1;;) {
+        const unsigned stop = commas != 0 ? static_cast<unsigned>(std::countr_zero(commas)) : close;
+        if (short_number_point(block, start, stop) == 0) return false;
+        if (commas == 0) break;
+        commas &= commas - 1;
+        start = stop + 1;
+    }
+    advance_to(next_ + close + 1);
+    return true;
 }
 
 inline std::optional<std::pair<double, double>> JsonPullParser::number_pair() {
