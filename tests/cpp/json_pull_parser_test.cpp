@@ -222,6 +222,51 @@ TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
     }
 }
 
+// Ladder pairs of every shape of short number, read a block at a time or
+// left to the general reading, and pairs that the line's end cuts off just
+// before the padding's ']'.
+TEST(OnePass, ReadsEveryPairAsTheParserDoes) {
+    JsonLineParser parser;
+    const char* numbers[] = {"0", "7", "00", "01", "0.5", "0.", ".5", "1.", "1.2.3", "12345678", "123456789",
+                             "1234567.8", "1.2345678", "12345678.9", "-1", "1e2", "1,", "", " 1", "1 ", "\"5\""};
+    const std::string prefix = R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[)";
+    for (const char* first : numbers) {
+        for (const char* second : numbers) {
+            const std::string pair = std::string("[") + first + "," + second + "]";
+            read_both_ways(parser, prefix + pair + "]}]}]}");
+            read_both_ways(parser, prefix + pair + "," + pair + "]}]}]}");
+            read_both_ways(parser, prefix + pair.substr(0, pair.size() - 1));
+            // Skipped, in a ladder the reader does not keep.
+            const std::string level = std::string("[") + first + "," + second + "," + first + "]";
+            read_both_ways(parser, R"({"pt":5,"mc":[{"x":[)" + level + "," + pair + "]}]}");
+            read_both_ways(parser, R"({"pt":5,"mc":[{"x":[)" + level.substr(0, level.size() - 1));
+        }
+    }
+}
+
+// The padding after these lines begins with "9]": a block that looks past
+// the line's end would see a whole pair there.
+TEST(OnePass, ReadsNoPairAcrossTheLineEnd) {
+    std::string unescaped;
+    for (const char* cut : {"[1,2", "[1.5,2", "[1,2,3"}) {
+        const testing::PaddedLine padded(cut);
+        JsonPullParser pair(padded.view(), unescaped);
+        EXPECT_EQ(PullValue(pair, 0).number_pair(), std::nullopt) << cut;
+        EXPECT_EQ(pair.peek(), '[') << cut;
+        JsonPullParser skipped(padded.view(), unescaped);
+        EXPECT_THROW(PullValue(skipped, 0).skip(), JsonPullParser::Malformed) << cut;
+    }
+}
+
+TEST(OnePass, SkipsShortNumbersOnlyUpToTheNestingLimit) {
+    JsonLineParser parser;
+    const auto nested = [](int depth) {
+        return R"({"pt":5,"mc":[{"x":)" + std::string(depth - 1, '[') + "[1,2.5]" + std::string(depth - 1, ']') + "}]}";
+    };
+    EXPECT_EQ(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 3)), "pt=5 | ");
+    EXPECT_TRUE(read_both_ways(parser, nested(JsonPullParser::kMaxDepth - 2)).starts_with("ERR recursion limit"));
+}
+
 // Every vector line, and every line of the recordings, which the reader
 // must accept.
 TEST(OnePass, AgreesWithTheParserOnEveryLineVector) {

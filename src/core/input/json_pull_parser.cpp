@@ -92,15 +92,10 @@ const char* JsonPullParser::special_end(const char* at) const {
 
 // A text without escapes is a view into the line; one with them is
 // unescaped into the caller's buffer.
-std::string_view JsonPullParser::string() {
-    if (peek() != '"') throw Malformed{};
-    const char* const start = next_ + 1;
-    const char* const stop = plain_end(start);
-    const char* const quote = *stop == '"' ? stop : special_end(stop);
+std::string_view JsonPullParser::special_string(const char* start, const char* stop) {
+    const char* const quote = special_end(stop);
     advance_to(quote + 1);
-    if (stop == quote || std::find(stop, quote, '\\') == quote) {
-        return std::string_view(start, static_cast<std::size_t>(quote - start));
-    }
+    if (std::find(stop, quote, '\\') == quote) return std::string_view(start, static_cast<std::size_t>(quote - start));
     return unescape(start, quote);
 }
 
@@ -158,7 +153,7 @@ JsonPullParser::Number JsonPullParser::wide_number(bool negative, const char* at
     if (count == 8) {
         const auto [next_word, next_count] = run_at(at + 8);
         if (next_count < 8) {
-            constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            static constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
             whole = pull_detail::digits_value(word, 8) * kScales[next_count] +
                     (next_count ? pull_detail::digits_value(next_word, next_count) : 0);
             count += next_count;
@@ -174,7 +169,7 @@ JsonPullParser::Number JsonPullParser::wide_number(bool negative, const char* at
         // A fraction: at most 15 digits in all, so that they are exact as a double.
         const auto [fraction_word, fraction_count] = run_at(after + 1);
         if (fraction_count > 0 && fraction_count < 8 && count + fraction_count <= 15) {
-            constexpr std::int64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            static constexpr std::int64_t kScales[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
             const std::int64_t scale = kScales[fraction_count];
             const auto digits = static_cast<std::int64_t>(whole) * scale +
                                 static_cast<std::int64_t>(pull_detail::digits_value(fraction_word, fraction_count));
@@ -233,6 +228,26 @@ JsonPullParser::Number JsonPullParser::exact_number() {
     return {Number::Kind::Double, 0, *value};
 }
 
+std::optional<std::pair<double, double>> JsonPullParser::stepped_pair() {
+    const char* const start = next_;
+    consume('[');
+    if (starts_number(peek())) {
+        const double first = value_of(number());
+        if (peek() == ',') {
+            consume(',');
+            if (starts_number(peek())) {
+                const double second = value_of(number());
+                if (peek() == ']') {
+                    consume(']');
+                    return std::pair{first, second};
+                }
+            }
+        }
+    }
+    next_ = start;
+    return std::nullopt;
+}
+
 bool JsonPullParser::boolean() {
     if (peek() == 't') {
         literal("true");
@@ -255,6 +270,8 @@ void JsonPullParser::skip_value(int depth) {
             value.members([](std::string_view, PullValue field) { field.skip(); });
             return;
         case '[':
+            // The general reading refuses an array too deep.
+            if (depth < kMaxDepth && skip_short_numbers()) return;
             value.elements([](PullValue item) { item.skip(); });
             return;
         case '"':

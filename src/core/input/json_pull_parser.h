@@ -14,6 +14,9 @@
 #include <optional>
 #include <string_view>
 
+#include "core/input/pair_block.h"
+#include "core/input/text_block.h"
+
 namespace quorvane::input {
 
 class JsonPullParser {
@@ -33,9 +36,9 @@ public:
         bool is_integer() const { return kind == Kind::Integer; }
     };
 
-    // Numbers and texts are read a word at a time, also across the end of
-    // the line.
-    static constexpr std::size_t kReadPastEnd = sizeof(std::uint64_t);
+    // Numbers are read a word at a time, texts and pairs of numbers a block
+    // at a time, also across the end of the line.
+    static constexpr std::size_t kReadPastEnd = std::max<std::size_t>(kPairBlockSize, kTextBlockSize);
 
     // Precondition: the kReadPastEnd bytes after line.end() are readable
     // (their content does not matter). Texts with escapes are unescaped into `unescaped`, which the caller
@@ -103,9 +106,20 @@ private:
     Number wide_number(bool negative, const char* at);
     // Any number of the grammar, from the number's first byte.
     Number exact_number();
+    // number_pair() of a pair that fits one block, at '['.
+    std::optional<std::pair<double, double>> short_pair();
+    // number_pair() of any other array, token by token, at '['.
+    std::optional<std::pair<double, double>> stepped_pair();
+    unsigned short_number_point(const PairBlock& block, unsigned start, unsigned stop) const;
+    double short_number(unsigned start, unsigned stop, unsigned point) const;
+    // skip_value() of such an array of any count of numbers; false when it
+    // is not one, and nothing is read.
+    bool skip_short_numbers();
     // The ends of a text's plain run and of the text, from within it.
     [[gnu::always_inline]] const char* plain_end(const char* at) const;
     const char* special_end(const char* at) const;
+    // string() from its first byte that needs a closer look, at `stop`.
+    std::string_view special_string(const char* start, const char* stop);
     std::string_view unescape(const char* start, const char* quote);
     void literal(std::string_view text);
 
@@ -139,33 +153,32 @@ inline std::uint64_t digits_value(std::uint64_t word, int count) {
     return (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
 }
 
-// A flag in the top bit of each byte of `word` that is a quote, a backslash,
-// a control byte or beyond ASCII. Only a byte after a flagged one may be
-// flagged wrongly (a borrow runs up), so the lowest flag is always right.
-inline std::uint64_t special_bytes(std::uint64_t word) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
-    const auto zero_bytes = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-    const std::uint64_t below_space = (word - 0x20 * kOnes) & ~word & kHigh;
-    return zero_bytes(word ^ ('"' * kOnes)) | zero_bytes(word ^ ('\\' * kOnes)) | below_space | (word & kHigh);
-}
-
 }  // namespace pull_detail
 
-// Nearly every text is short plain ASCII: a word at a time up to the closing
-// quote or the first byte that needs a closer look. The padding after the
-// line makes every word readable.
+// Nearly every text is short plain ASCII: a block at a time up to the
+// closing quote or the first byte that needs a closer look. The padding
+// after the line makes every block readable.
 inline const char* JsonPullParser::plain_end(const char* at) const {
     for (;;) {
-        std::uint64_t word;
-        std::memcpy(&word, at, sizeof word);
-        if (const std::uint64_t special = pull_detail::special_bytes(word)) {
-            const char* const found = at + std::countr_zero(special) / 8;
+        const unsigned special = first_special_byte(at);
+        if (special < kTextBlockSize) {
+            const char* const found = at + special;
             if (found >= end_) throw Malformed{};
             return found;
         }
-        at += sizeof word;
+        at += kTextBlockSize;
         if (at >= end_) throw Malformed{};
     }
+}
+
+// Nearly every text is a view into the line, found by one block or two.
+inline std::string_view JsonPullParser::string() {
+    if (peek() != '"') throw Malformed{};
+    const char* const start = next_ + 1;
+    const char* const stop = plain_end(start);
+    if (*stop != '"') return special_string(start, stop);
+    advance_to(stop + 1);
+    return std::string_view(start, static_cast<std::size_t>(stop - start));
 }
 
 inline JsonPullParser::Number JsonPullParser::integer_before(const char* after, bool negative, std::int64_t whole) {
@@ -216,7 +229,7 @@ inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after,
             const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
             const int digits = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(joined), room - 1));
             if (digits > count && digits < 7) {
-                constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+                static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
                 return fraction_before(at + digits + 1, negative,
                                        static_cast<std::int64_t>(pull_detail::digits_value(joined, digits)),
                                        kScales[digits - count]);
@@ -226,26 +239,78 @@ inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after,
     return wide_number(negative, at);
 }
 
-inline std::optional<std::pair<double, double>> JsonPullParser::number_pair() {
-    const char* const start = next_;
-    if (peek() == '[') {
-        consume('[');
-        if (starts_number(peek())) {
-            const double first = value_of(number());
-            if (peek() == ',') {
-                consume(',');
-                if (starts_number(peek())) {
-                    const double second = value_of(number());
-                    if (peek() == ']') {
-                        consume(']');
-                        return std::pair{first, second};
-                    }
-                }
-            }
-        }
+// The shape of a number of the block from byte `start` up to `stop`: up to
+// eight digits and at most one point, so that the digits, and with them the
+// value, are exact. Returns the point's offset in the number, its length when
+// it has none, and 0 for anything else (a sign, an exponent, a leading zero,
+// longer numbers), which is left to number().
+inline unsigned JsonPullParser::short_number_point(const PairBlock& block, unsigned start, unsigned stop) const {
+    const unsigned length = stop - start;
+    if (length == 0 || length > 8) return 0;
+    const std::uint32_t span = ((1u << length) - 1) << start;
+    const std::uint32_t points = block.points & span;
+    if (((block.digits | points) & span) != span) return 0;
+    const bool leading_zero = next_[start] == '0';
+    if (points == 0) return length > 1 && leading_zero ? 0 : length;
+    const unsigned point = static_cast<unsigned>(std::countr_zero(points)) - start;
+    if ((points & (points - 1)) != 0 || point == length - 1 || (leading_zero && point != 1)) return 0;
+    return point;
+}
+
+// The value of a number that short_number_point() took.
+inline double JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
+    const unsigned length = stop - start;
+    std::uint64_t word;
+    std::memcpy(&word, next_ + start, sizeof word);
+    if (point == length) return static_cast<double>(pull_detail::digits_value(word, static_cast<int>(length)));
+    // The point taken out, as in number().
+    const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
+    const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
+    static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+    const auto digits = static_cast<std::int64_t>(pull_detail::digits_value(joined, static_cast<int>(length - 1)));
+    return static_cast<double>(digits) / kScales[length - 1 - point];
+}
+
+// The ',' and the ']' of the pair found at once, and the bytes between them
+// checked as a whole: no stepping from token to token.
+inline std::optional<std::pair<double, double>> JsonPullParser::short_pair() {
+    const PairBlock block = classify_pair_block(next_);
+    const auto comma = static_cast<unsigned>(std::countr_zero(block.commas));  // 32 for none
+    const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
+    if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - next_))
+        return std::nullopt;
+    const unsigned first = short_number_point(block, 1, comma);
+    const unsigned second = short_number_point(block, comma + 1, close);
+    if (first == 0 || second == 0) return std::nullopt;
+    const std::pair values{short_number(1, comma, first), short_number(comma + 1, close, second)};
+    advance_to(next_ + close + 1);
+    return values;
+}
+
+// An array of short numbers that ends inside the block, as the "bdatb"
+// ladders' levels: every byte up to the ']' checked at once.
+inline bool JsonPullParser::skip_short_numbers() {
+    const PairBlock block = classify_pair_block(next_);
+    const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
+    if (close >= kPairBlockSize || close >= static_cast<std::size_t>(end_ - next_)) return false;
+    const std::uint32_t inside = ((1u << close) - 1) & ~1u;
+    if (((block.digits | block.points | block.commas) & inside) != inside) return false;
+    std::uint32_t commas = block.commas & inside;
+    for (unsigned start = 1;;) {
+        const unsigned stop = commas != 0 ? static_cast<unsigned>(std::countr_zero(commas)) : close;
+        if (short_number_point(block, start, stop) == 0) return false;
+        if (commas == 0) break;
+        commas &= commas - 1;
+        start = stop + 1;
     }
-    next_ = start;
-    return std::nullopt;
+    advance_to(next_ + close + 1);
+    return true;
+}
+
+inline std::optional<std::pair<double, double>> JsonPullParser::number_pair() {
+    if (peek() != '[') return std::nullopt;
+    if (const auto pair = short_pair()) return pair;
+    return stepped_pair();
 }
 
 // A value of the line at the parser's position, read the way
