@@ -908,11 +908,12 @@ def main() -> int:
         parser.error(f"unknown sizes: {', '.join(sorted(unknown))} (choose from {', '.join(SIZES)})")
     if min(runs, peer_runs, step_messages) < 1 or min(args.seconds, args.peer_seconds, args.cap, args.peer_cap) <= 0:
         parser.error("counts, budgets and caps take a positive number")
+    # The module first: without it nothing else can run.
+    quorvane = import_quorvane()
     dom_bench = None if args.no_dom else args.dom_bench
     if dom_bench and not dom_bench.is_file():
         parser.error(f"{dom_bench} is missing: `make bench` builds it, or leave it out with --no-dom")
 
-    quorvane = import_quorvane()
     peers = None if args.no_peer else import_peers()
     orjson = import_orjson()
     stamp = datetime.datetime.now(datetime.timezone.utc)
