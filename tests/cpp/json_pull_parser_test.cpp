@@ -154,7 +154,7 @@ TEST(OnePass, ReadsTextsUpToTheirFirstSpecialByte) {
         EXPECT_EQ(read('"' + text), std::nullopt) << length;
         EXPECT_EQ(read('"' + text + '"'), text) << length;
         // The line ends just before the closing quote.
-        const std::string cut = '"' + text + "\"}]         ";
+        const std::string cut = '"' + text + "\"}]" + std::string(JsonPullParser::kReadPastEnd, ' ');
         JsonPullParser pull(std::string_view(cut).substr(0, static_cast<std::size_t>(length) + 1), unescaped);
         EXPECT_THROW(pull.string(), JsonPullParser::Malformed) << length;
         for (int at = 0; at < length; ++at) {
