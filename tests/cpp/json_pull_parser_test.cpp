@@ -222,13 +222,15 @@ TEST(OnePass, ReadsEveryDecimalAsTheParserDoes) {
     }
 }
 
-// Ladder pairs of every shape of short number, read a block at a time or
+// Ladder pairs of every shape of short number (in hundredths up to two
+// decimals, as doubles beyond), read a block at a time or
 // left to the general reading, and pairs that the line's end cuts off just
 // before the padding's ']'.
 TEST(OnePass, ReadsEveryPairAsTheParserDoes) {
     JsonLineParser parser;
-    const char* numbers[] = {"0", "7", "00", "01", "0.5", "0.", ".5", "1.", "1.2.3", "12345678", "123456789",
-                             "1234567.8", "1.2345678", "12345678.9", "-1", "1e2", "1,", "", " 1", "1 ", "\"5\""};
+    const char* numbers[] = {"0", "7", "00", "01", "0.5", "0.05", "12.34", "1.234", "0.", ".5", "1.", "1.2.3",
+                             "12345678", "123456789", "1234567.8", "1.2345678", "12345678.9", "-1", "1e2", "1,", "",
+                             " 1", "1 ", "\"5\""};
     const std::string prefix = R"({"pt":5,"mc":[{"rc":[{"id":1,"atb":[)";
     for (const char* first : numbers) {
         for (const char* second : numbers) {

@@ -124,11 +124,11 @@ private:
         if (!value) return;
         word(key);
         out_ += "[";
-        for (const PricePair& pair : *value) {
+        for (const LadderPair& pair : *value) {
             if (out_.back() != '[') out_ += ",";
-            number(pair.price);
+            number(pair.price.value());
             out_ += ":";
-            number(pair.size);
+            number(pair.size.value());
         }
         out_ += "]";
     }

@@ -25,12 +25,12 @@ public:
     std::optional<double> number() const { return read_number(element_); }
     std::optional<std::string_view> string() const { return read_string(element_); }
     std::optional<bool> boolean() const { return read_boolean(element_); }
-    std::optional<std::pair<double, double>> number_pair() const {
+    std::optional<LadderPair> number_pair() const {
         auto array = read_array(element_);
         if (!array || array->size() != 2) return std::nullopt;
         const DomValue first(array->at(0).value_unsafe()), second(array->at(1).value_unsafe());
         if (!first.is_number() || !second.is_number()) return std::nullopt;
-        return std::pair{*first.number(), *second.number()};
+        return LadderPair{LadderNumber::of(*first.number()), LadderNumber::of(*second.number())};
     }
     void skip() const {}
 

@@ -3,8 +3,8 @@
 // document and the one-pass line reader fill records by the same rules.
 //
 // A Value is read exactly once, by one of: integer(), number(), string(),
-// boolean() (each std::nullopt for another kind), number_pair() (the two
-// values of an array of exactly two numbers; for anything else
+// boolean() (each std::nullopt for another kind), number_pair() (the
+// LadderPair of an array of exactly two numbers; for anything else
 // std::nullopt, and the value is still unread), members(f) or elements(f)
 // (false for another kind; f gets each member's key and value, or each
 // element, in order), or skip(). is_number() and is_string() only look.
@@ -85,21 +85,21 @@ template <class Value>
 std::optional<PricePairs> price_pairs(Value value, PricePairPool& storage) {
     storage.start_run();
     const bool is_array = value.elements([&](Value item) {
-        if (const auto numbers = item.number_pair()) {
-            storage.add_to_run({numbers->first, numbers->second});
+        if (const auto pair = item.number_pair()) {
+            storage.add_to_run(*pair);
             return;
         }
-        PricePair pair{0.0, 0.0};
+        LadderPair pair;
         std::size_t count = 0;
         item.elements([&](Value field) {
-            if (count == 0) pair.price = field.number().value_or(0.0);
-            else if (count == 1) pair.size = field.number().value_or(0.0);
+            if (count == 0) pair.price = LadderNumber::of(field.number().value_or(0.0));
+            else if (count == 1) pair.size = LadderNumber::of(field.number().value_or(0.0));
             else field.skip();
             ++count;
         });
         if (count >= 2) storage.add_to_run(pair);
     });
-    const std::span<PricePair> pairs = storage.finish_run();
+    const std::span<LadderPair> pairs = storage.finish_run();
     if (!is_array) return std::nullopt;
     return PricePairs(pairs.data(), pairs.size());
 }

@@ -9,12 +9,9 @@
 #include <utility>
 #include <vector>
 
-namespace quorvane::cache {
+#include "core/cache/ladder_number.h"
 
-struct PricePair {
-    double price;  // 0.0 when the first element was not a number
-    double size;   // 0.0 when the second element was not a number
-};
+namespace quorvane::cache {
 
 class PricePairPool {
 public:
@@ -35,9 +32,9 @@ public:
 
     // `count` contiguous pairs, valid until clear(). Inline, as every ladder
     // of every decoded runner change asks for its pairs here.
-    std::span<PricePair> allocate(std::size_t count) {
+    std::span<LadderPair> allocate(std::size_t count) {
         if (count > static_cast<std::size_t>(end_ - next_)) next_block(count);
-        std::span<PricePair> pairs(next_, count);
+        std::span<LadderPair> pairs(next_, count);
         next_ += count;
         return pairs;
     }
@@ -48,11 +45,11 @@ public:
     // Pairs of a count not known in advance, added one by one to a run that
     // stays contiguous: when the block fills, the run moves to another one.
     void start_run() { run_ = next_; }
-    void add_to_run(PricePair pair) {
+    void add_to_run(LadderPair pair) {
         if (next_ == end_) move_run();
         *next_++ = pair;
     }
-    std::span<PricePair> finish_run() const { return {run_, next_}; }
+    std::span<LadderPair> finish_run() const { return {run_, next_}; }
 
     void clear() {
         block_ = 0;
@@ -71,7 +68,7 @@ private:
         bind();
     }
     void move_run() {
-        const PricePair* const from = run_;
+        const LadderPair* const from = run_;
         const std::size_t count = static_cast<std::size_t>(next_ - from);
         next_block(2 * count + 1);
         run_ = next_;
@@ -90,11 +87,11 @@ private:
         other.blocks_.clear();
     }
 
-    std::vector<std::vector<PricePair>> blocks_;
+    std::vector<std::vector<LadderPair>> blocks_;
     std::size_t block_ = 0;      // block being filled
-    PricePair* next_ = nullptr;  // its first free pair
-    PricePair* end_ = nullptr;
-    PricePair* run_ = nullptr;   // first pair of the run being added
+    LadderPair* next_ = nullptr;  // its first free pair
+    LadderPair* end_ = nullptr;
+    LadderPair* run_ = nullptr;   // first pair of the run being added
 };
 
 }  // namespace quorvane::cache

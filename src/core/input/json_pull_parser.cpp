@@ -228,18 +228,18 @@ JsonPullParser::Number JsonPullParser::exact_number() {
     return {Number::Kind::Double, 0, *value};
 }
 
-std::optional<std::pair<double, double>> JsonPullParser::stepped_pair() {
+std::optional<cache::LadderPair> JsonPullParser::stepped_pair() {
     const char* const start = next_;
     consume('[');
     if (starts_number(peek())) {
-        const double first = value_of(number());
+        const auto first = cache::LadderNumber::of(value_of(number()));
         if (peek() == ',') {
             consume(',');
             if (starts_number(peek())) {
-                const double second = value_of(number());
+                const auto second = cache::LadderNumber::of(value_of(number()));
                 if (peek() == ']') {
                     consume(']');
-                    return std::pair{first, second};
+                    return cache::LadderPair{first, second};
                 }
             }
         }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/cache/ladder_number.h"
 #include "core/input/pair_block.h"
 #include "core/input/text_block.h"
 
@@ -69,7 +70,7 @@ public:
     Number number();            // at '-' or a digit
     // An array of exactly two numbers, the common element of a ladder, as
     // their values; anything else is left unread for the general reading.
-    std::optional<std::pair<double, double>> number_pair();
+    std::optional<cache::LadderPair> number_pair();
     bool boolean();             // at "true" or "false"
     void skip_value(int depth);
 
@@ -107,11 +108,11 @@ private:
     // Any number of the grammar, from the number's first byte.
     Number exact_number();
     // number_pair() of a pair that fits one block, at '['.
-    std::optional<std::pair<double, double>> short_pair();
+    std::optional<cache::LadderPair> short_pair();
     // number_pair() of any other array, token by token, at '['.
-    std::optional<std::pair<double, double>> stepped_pair();
+    std::optional<cache::LadderPair> stepped_pair();
     unsigned short_number_point(const PairBlock& block, unsigned start, unsigned stop) const;
-    double short_number(unsigned start, unsigned stop, unsigned point) const;
+    cache::LadderNumber short_number(unsigned start, unsigned stop, unsigned point) const;
     // skip_value() of such an array of any count of numbers; false when it
     // is not one, and nothing is read.
     bool skip_short_numbers();
@@ -257,23 +258,28 @@ inline unsigned JsonPullParser::short_number_point(const PairBlock& block, unsig
     return point;
 }
 
-// The value of a number that short_number_point() took.
-inline double JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
+// The value of a number that short_number_point() took: with up to two
+// decimals its hundredths, which take a multiply where the double would take
+// a division; eight digits make at most 10^10 of them.
+inline cache::LadderNumber JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
     const unsigned length = stop - start;
     std::uint64_t word;
     std::memcpy(&word, next_ + start, sizeof word);
-    if (point == length) return static_cast<double>(pull_detail::digits_value(word, static_cast<int>(length)));
+    if (point == length)
+        return cache::LadderNumber::hundredths(pull_detail::digits_value(word, static_cast<int>(length)) * 100);
     // The point taken out, as in number().
     const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
     const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
+    const std::uint64_t digits = pull_detail::digits_value(joined, static_cast<int>(length - 1));
+    const unsigned decimals = length - 1 - point;
+    if (decimals <= 2) return cache::LadderNumber::hundredths(digits * (decimals == 1 ? 10 : 1));
     static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
-    const auto digits = static_cast<std::int64_t>(pull_detail::digits_value(joined, static_cast<int>(length - 1)));
-    return static_cast<double>(digits) / kScales[length - 1 - point];
+    return cache::LadderNumber::of(static_cast<double>(static_cast<std::int64_t>(digits)) / kScales[decimals]);
 }
 
 // The ',' and the ']' of the pair found at once, and the bytes between them
 // checked as a whole: no stepping from token to token.
-inline std::optional<std::pair<double, double>> JsonPullParser::short_pair() {
+inline std::optional<cache::LadderPair> JsonPullParser::short_pair() {
     const PairBlock block = classify_pair_block(next_);
     const auto comma = static_cast<unsigned>(std::countr_zero(block.commas));  // 32 for none
     const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
@@ -282,7 +288,7 @@ inline std::optional<std::pair<double, double>> JsonPullParser::short_pair() {
     const unsigned first = short_number_point(block, 1, comma);
     const unsigned second = short_number_point(block, comma + 1, close);
     if (first == 0 || second == 0) return std::nullopt;
-    const std::pair values{short_number(1, comma, first), short_number(comma + 1, close, second)};
+    const cache::LadderPair values{short_number(1, comma, first), short_number(comma + 1, close, second)};
     advance_to(next_ + close + 1);
     return values;
 }
@@ -307,7 +313,7 @@ inline bool JsonPullParser::skip_short_numbers() {
     return true;
 }
 
-inline std::optional<std::pair<double, double>> JsonPullParser::number_pair() {
+inline std::optional<cache::LadderPair> JsonPullParser::number_pair() {
     if (peek() != '[') return std::nullopt;
     if (const auto pair = short_pair()) return pair;
     return stepped_pair();
@@ -334,7 +340,7 @@ public:
         if (!is_number()) return skipped();
         return JsonPullParser::value_of(parser_->number());
     }
-    std::optional<std::pair<double, double>> number_pair() {
+    std::optional<cache::LadderPair> number_pair() {
         // Too deep for the pair's numbers: the general reading refuses it.
         if (depth_ >= JsonPullParser::kMaxDepth) return std::nullopt;
         return parser_->number_pair();
