@@ -225,11 +225,12 @@ inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after,
         }
         if (count < 7) {
             // The point taken out: the whole and the fraction digits as one run,
-            // which must end inside the word.
+            // which must end inside the word or just after it.
             const std::uint64_t low = (std::uint64_t{1} << (8 * count)) - 1;
             const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
             const int digits = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(joined), room - 1));
-            if (digits > count && digits < 7) {
+            const bool whole_fraction = digits < 7 || room == 8 || static_cast<unsigned char>(at[8] - '0') > 9;
+            if (digits > count && whole_fraction) {
                 static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
                 return fraction_before(at + digits + 1, negative,
                                        static_cast<std::int64_t>(pull_detail::digits_value(joined, digits)),
