@@ -99,12 +99,6 @@ std::string_view JsonPullParser::special_string(const char* start, const char* s
     return unescape(start, quote);
 }
 
-void JsonPullParser::skip_string() {
-    if (peek() != '"') throw Malformed{};
-    const char* const stop = plain_end(next_ + 1);
-    advance_to((*stop == '"' ? stop : special_end(stop)) + 1);
-}
-
 // The escapes are known to be valid.
 std::string_view JsonPullParser::unescape(const char* start, const char* quote) {
     std::string& out = *unescaped_;

@@ -172,6 +172,12 @@ inline const char* JsonPullParser::plain_end(const char* at) const {
     }
 }
 
+inline void JsonPullParser::skip_string() {
+    if (peek() != '"') throw Malformed{};
+    const char* const stop = plain_end(next_ + 1);
+    advance_to((*stop == '"' ? stop : special_end(stop)) + 1);
+}
+
 // Nearly every text is a view into the line, found by one block or two.
 inline std::string_view JsonPullParser::string() {
     if (peek() != '"') throw Malformed{};
@@ -360,7 +366,11 @@ public:
         if (c != 't' && c != 'f') return skipped();
         return parser_->boolean();
     }
-    void skip() { parser_->skip_value(depth_); }
+    // A text, as "op" and "clk" of every line, without the general skip's dispatch.
+    void skip() {
+        if (parser_->peek() == '"') parser_->skip_string();
+        else parser_->skip_value(depth_);
+    }
 
     template <class Visit>
     bool members(Visit&& visit) {
