@@ -52,8 +52,9 @@ void fields(Io& io, R& record) {
     io.flag(record.is_object);
     io.flag(record.image);
     io.two_bits(record.definition_kind);
-    QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_STORE_FIELD)
+    // Before the fields that few changes carry, so that a usual mask is one byte.
     io.list(record.has_runner_changes, record.runner_changes);
+    QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_STORE_FIELD)
     // Read after the mask has given the kind.
     if (record.definition_kind == MarketChangeRecord::Definition::Object) io.record(record.definition);
 }
@@ -68,7 +69,7 @@ constexpr unsigned presence_bits_maybe = 1, presence_bits_boolean = 2, presence_
 static_assert(1 + 0 QUORVANE_DEFINITION_RUNNER_FIELDS(QUORVANE_PRESENCE_BITS) <= kMaskBits);
 static_assert(0 QUORVANE_DEFINITION_FIELDS(QUORVANE_PRESENCE_BITS) + 2 <= kMaskBits);
 static_assert(0 QUORVANE_RUNNER_CHANGE_FIELDS(QUORVANE_PRESENCE_BITS) + 1 <= kMaskBits);
-static_assert(1 + 1 + 2 + 0 QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_PRESENCE_BITS) + 1 <= kMaskBits);
+static_assert(1 + 1 + 2 + 1 + 0 QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_PRESENCE_BITS) <= kMaskBits);
 #undef QUORVANE_PRESENCE_BITS
 
 // A double is a byte count n (a nibble) and n little-endian bytes of a code:
