@@ -20,9 +20,11 @@ using namespace quorvane;
 
 void read_both_ways(input::JsonLineParser& parser, std::string_view line) {
     if (!input::is_valid_utf8(line) || input::is_blank_line(line)) return;
-    // Digits after the line's end must not be taken for part of it.
+    // The line feed that ends it, then digits that must not be taken for
+    // part of the line.
     std::string padded(line);
-    padded.append(simdjson::SIMDJSON_PADDING, '7');
+    padded += '\n';
+    padded.append(simdjson::SIMDJSON_PADDING - 1, '7');
     const std::string_view view(padded.data(), line.size());
     cache::StoredMessages direct;
     std::string fault;

@@ -3,9 +3,9 @@
 // document and the one-pass line reader fill records by the same rules.
 //
 // A Value is read exactly once, by one of: integer(), number(), string(),
-// boolean() (each std::nullopt for another kind), number_pair() (the
-// LadderPair of an array of exactly two numbers; for anything else
-// std::nullopt, and the value is still unread), members(f) or elements(f)
+// boolean() (each std::nullopt for another kind), number_pair(pair) (true
+// and the LadderPair of an array of exactly two numbers; for anything else
+// false, and the value is still unread), members(f) or elements(f)
 // (false for another kind; f gets each member's key and value, or each
 // element, in order), or skip(). is_number() and is_string() only look.
 //
@@ -85,11 +85,11 @@ template <class Value>
 std::optional<PricePairs> price_pairs(Value value, PricePairPool& storage) {
     storage.start_run();
     const bool is_array = value.elements([&](Value item) {
-        if (const auto pair = item.number_pair()) {
-            storage.add_to_run(*pair);
+        LadderPair pair;
+        if (item.number_pair(pair)) {
+            storage.add_to_run(pair);
             return;
         }
-        LadderPair pair;
         std::size_t count = 0;
         item.elements([&](Value field) {
             if (count == 0) pair.price = LadderNumber::of(field.number().value_or(0.0));

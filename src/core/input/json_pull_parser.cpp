@@ -222,7 +222,7 @@ JsonPullParser::Number JsonPullParser::exact_number() {
     return {Number::Kind::Double, 0, *value};
 }
 
-std::optional<cache::LadderPair> JsonPullParser::stepped_pair() {
+bool JsonPullParser::stepped_pair(cache::LadderPair& pair) {
     const char* const start = next_;
     consume('[');
     if (starts_number(peek())) {
@@ -233,13 +233,14 @@ std::optional<cache::LadderPair> JsonPullParser::stepped_pair() {
                 const auto second = cache::LadderNumber::of(value_of(number()));
                 if (peek() == ']') {
                     consume(']');
-                    return cache::LadderPair{first, second};
+                    pair = {first, second};
+                    return true;
                 }
             }
         }
     }
     next_ = start;
-    return std::nullopt;
+    return false;
 }
 
 bool JsonPullParser::boolean() {
@@ -255,6 +256,11 @@ void JsonPullParser::literal(std::string_view text) {
     if (static_cast<std::size_t>(end_ - next_) < text.size() || std::memcmp(next_, text.data(), text.size()) != 0)
         throw Malformed{};
     advance_to(next_ + text.size());
+}
+
+char JsonPullParser::peek_past_whitespace() {
+    while (next_ != end_ && is_whitespace(*next_)) ++next_;
+    return next_ != end_ ? *next_ : '\0';
 }
 
 void JsonPullParser::skip_value(int depth) {

@@ -41,41 +41,45 @@ public:
     // at a time, also across the end of the line.
     static constexpr std::size_t kReadPastEnd = std::max<std::size_t>(kPairBlockSize, kTextBlockSize);
 
-    // Precondition: the kReadPastEnd bytes after line.end() are readable
-    // (their content does not matter). Texts with escapes are unescaped into `unescaped`, which the caller
-    // clears before a line and keeps while the texts are used: it is given
-    // room for twice the line once, so appending never moves it, and the
-    // line may be read in two passes.
+    // Precondition: the kReadPastEnd bytes after line.end() are readable,
+    // and the first of them is at most ' ', as the line feed that ends a
+    // line or the line reader's zero padding is; the others may hold
+    // anything. Texts with escapes are unescaped into `unescaped`, which the
+    // caller clears before a line and keeps while the texts are used: it is
+    // given room for twice the line once, so appending never moves it, and
+    // the line may be read in two passes.
     JsonPullParser(std::string_view line, std::string& unescaped)
-        : next_(line.data()), end_(line.data() + line.size()), unescaped_(&unescaped), line_size_(line.size()) {
-        skip_whitespace();
-    }
+        : next_(line.data()), end_(line.data() + line.size()), unescaped_(&unescaped), line_size_(line.size()) {}
 
-    // The first byte of the next token, '\0' at the end. Every reading
-    // leaves the position past the whitespace after it, so that looking,
-    // which happens several times per token, is cheap.
-    char peek() const {
-        const char c = *next_;  // the padding makes the end readable too
-        return next_ != end_ ? c : '\0';
+    // The first byte of the next token, '\0' at the end. Whitespace is
+    // passed here, when a token is looked for, rather than after each one:
+    // a byte above ' ' is a token's, and the byte after the line is not, so
+    // one comparison looks at nearly every token of a stream line.
+    char peek() {
+        const char c = *next_;
+        if (static_cast<unsigned char>(c) > ' ') return c;
+        return peek_past_whitespace();
     }
     // Consumes the byte peek() returned, which must be `expected`.
     [[gnu::always_inline]] void consume(char expected) {
         if (peek() != expected) throw Malformed{};
         ++next_;
-        skip_whitespace();
     }
 
     std::string_view string();  // at '"'
     void skip_string();         // at '"'
     Number number();            // at '-' or a digit
-    // An array of exactly two numbers, the common element of a ladder, as
-    // their values; anything else is left unread for the general reading.
-    std::optional<cache::LadderPair> number_pair();
+    // An array of exactly two numbers, the common element of a ladder: true
+    // and their values in `pair`; anything else is left unread for the
+    // general reading, and `pair` as it was. An out-parameter, as an optional pair returned goes
+    // through memory in a way that stalls the loads after it.
+    bool number_pair(cache::LadderPair& pair);
     bool boolean();             // at "true" or "false"
     void skip_value(int depth);
 
     // After the root value: nothing but whitespace may follow.
-    void finish() const {
+    void finish() {
+        peek();
         if (next_ != end_) throw Malformed{};
     }
 
@@ -89,16 +93,10 @@ public:
 
 private:
     static bool is_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-    // One comparison when no whitespace follows, as between the tokens of
-    // nearly every stream line; the end's padding is readable.
-    void skip_whitespace() {
-        while (static_cast<unsigned char>(*next_) <= ' ' && next_ != end_ && is_whitespace(*next_)) ++next_;
-    }
+    // peek() at whitespace, the line's end or a control byte.
+    char peek_past_whitespace();
     // Moves past a token that ends at `after`.
-    void advance_to(const char* after) {
-        next_ = after;
-        skip_whitespace();
-    }
+    void advance_to(const char* after) { next_ = after; }
     // The endings of number(): its last digit is just before `after`. An
     // exponent there, or "-0", is exact_number()'s business.
     Number integer_before(const char* after, bool negative, std::int64_t whole);
@@ -108,9 +106,9 @@ private:
     // Any number of the grammar, from the number's first byte.
     Number exact_number();
     // number_pair() of a pair that fits one block, at '['.
-    std::optional<cache::LadderPair> short_pair();
+    bool short_pair(cache::LadderPair& pair);
     // number_pair() of any other array, token by token, at '['.
-    std::optional<cache::LadderPair> stepped_pair();
+    bool stepped_pair(cache::LadderPair& pair);
     unsigned short_number_point(const PairBlock& block, unsigned start, unsigned stop) const;
     cache::LadderNumber short_number(unsigned start, unsigned stop, unsigned point) const;
     // skip_value() of such an array of any count of numbers; false when it
@@ -286,18 +284,18 @@ inline cache::LadderNumber JsonPullParser::short_number(unsigned start, unsigned
 
 // The ',' and the ']' of the pair found at once, and the bytes between them
 // checked as a whole: no stepping from token to token.
-inline std::optional<cache::LadderPair> JsonPullParser::short_pair() {
+inline bool JsonPullParser::short_pair(cache::LadderPair& pair) {
     const PairBlock block = classify_pair_block(next_);
     const auto comma = static_cast<unsigned>(std::countr_zero(block.commas));  // 32 for none
     const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
-    if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - next_))
-        return std::nullopt;
+    if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - next_)) return false;
     const unsigned first = short_number_point(block, 1, comma);
     const unsigned second = short_number_point(block, comma + 1, close);
-    if (first == 0 || second == 0) return std::nullopt;
-    const cache::LadderPair values{short_number(1, comma, first), short_number(comma + 1, close, second)};
+    if (first == 0 || second == 0) return false;
+    pair.price = short_number(1, comma, first);
+    pair.size = short_number(comma + 1, close, second);
     advance_to(next_ + close + 1);
-    return values;
+    return true;
 }
 
 // An array of short numbers that ends inside the block, as the "bdatb"
@@ -320,10 +318,9 @@ inline bool JsonPullParser::skip_short_numbers() {
     return true;
 }
 
-inline std::optional<cache::LadderPair> JsonPullParser::number_pair() {
-    if (peek() != '[') return std::nullopt;
-    if (const auto pair = short_pair()) return pair;
-    return stepped_pair();
+inline bool JsonPullParser::number_pair(cache::LadderPair& pair) {
+    if (peek() != '[') return false;
+    return short_pair(pair) || stepped_pair(pair);
 }
 
 // A value of the line at the parser's position, read the way
@@ -347,10 +344,9 @@ public:
         if (!is_number()) return skipped();
         return JsonPullParser::value_of(parser_->number());
     }
-    std::optional<cache::LadderPair> number_pair() {
+    bool number_pair(cache::LadderPair& pair) {
         // Too deep for the pair's numbers: the general reading refuses it.
-        if (depth_ >= JsonPullParser::kMaxDepth) return std::nullopt;
-        return parser_->number_pair();
+        return depth_ < JsonPullParser::kMaxDepth && parser_->number_pair(pair);
     }
     std::optional<std::string_view> string() {
         if (!is_string()) return skipped();
