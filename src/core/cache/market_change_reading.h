@@ -51,25 +51,37 @@ std::optional<std::string_view> non_empty_string(Value value) {
     return text;
 }
 
-// The readings of message_fields.h, each with the same signature.
+// Sets `out` by its value and its flag. Copying a whole optional would load
+// back as one wide word what was just stored as two narrow ones, a load the
+// CPU cannot take from those stores, and stall.
+template <class T>
+void set(std::optional<T>& out, const std::optional<T>& value) {
+    if (value) out.emplace(*value);
+    else out.reset();
+}
+
+// The readings of message_fields.h, each with the same signature: they
+// write the record's member themselves, for the reason above.
 template <class Value>
-std::optional<std::int64_t> integer(Value value, PricePairPool&) { return value.integer(); }
+void integer(Value value, std::optional<std::int64_t>& out, PricePairPool&) { set(out, value.integer()); }
 template <class Value>
-std::optional<double> number(Value value, PricePairPool&) { return value.number(); }
+void number(Value value, std::optional<double>& out, PricePairPool&) { set(out, value.number()); }
 template <class Value>
-std::optional<std::string_view> string(Value value, PricePairPool&) { return value.string(); }
+void string(Value value, std::optional<std::string_view>& out, PricePairPool&) { set(out, value.string()); }
 template <class Value>
-std::optional<bool> boolean(Value value, PricePairPool&) { return value.boolean(); }
+void boolean(Value value, std::optional<bool>& out, PricePairPool&) { set(out, value.boolean()); }
 template <class Value>
-std::optional<std::string_view> non_empty_string(Value value, PricePairPool&) { return non_empty_string(value); }
+void non_empty_string(Value value, std::optional<std::string_view>& out, PricePairPool&) {
+    set(out, non_empty_string(value));
+}
 template <class Value>
-SpInput sp_input(Value value, PricePairPool&) { return sp_input(value); }
+void sp_input(Value value, SpInput& out, PricePairPool&) { out = sp_input(value); }
 
 // Reads `field` into the member of `record` that `key` names in `LIST`;
 // false when the list has no such key.
 #define QUORVANE_READ_FIELD(key_, member_, reading_, encoding_) \
     if (key == key_) {                                          \
-        record.member_ = reading_(field, storage);              \
+        reading_(field, record.member_, storage);               \
         return true;                                            \
     }
 #define QUORVANE_FIELD_READER(name, Record, LIST)                                                    \
@@ -82,7 +94,7 @@ SpInput sp_input(Value value, PricePairPool&) { return sp_input(value); }
 // Elements that are not arrays of at least two are dropped; a first or
 // second element that is not a number reads as 0.0.
 template <class Value>
-std::optional<PricePairs> price_pairs(Value value, PricePairPool& storage) {
+void price_pairs(Value value, std::optional<PricePairs>& out, PricePairPool& storage) {
     storage.start_run();
     const bool is_array = value.elements([&](Value item) {
         LadderPair pair;
@@ -100,8 +112,8 @@ std::optional<PricePairs> price_pairs(Value value, PricePairPool& storage) {
         if (count >= 2) storage.add_to_run(pair);
     });
     const std::span<LadderPair> pairs = storage.finish_run();
-    if (!is_array) return std::nullopt;
-    return PricePairs(pairs.data(), pairs.size());
+    if (is_array) out.emplace(pairs.data(), pairs.size());
+    else out.reset();
 }
 
 QUORVANE_FIELD_READER(definition_runner_field, DefinitionRunnerRecord, QUORVANE_DEFINITION_RUNNER_FIELDS)

@@ -334,13 +334,13 @@ public:
     bool is_object() { return parser_->peek() == '{'; }
     bool is_array() { return parser_->peek() == '['; }
 
-    std::optional<std::int64_t> integer() {
+    [[gnu::always_inline]] std::optional<std::int64_t> integer() {
         if (!is_number()) return skipped();
         const auto number = parser_->number();
         if (!number.is_integer()) return std::nullopt;
         return number.integer;
     }
-    std::optional<double> number() {
+    [[gnu::always_inline]] std::optional<double> number() {
         if (!is_number()) return skipped();
         return JsonPullParser::value_of(parser_->number());
     }
