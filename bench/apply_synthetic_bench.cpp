@@ -35,23 +35,15 @@ private:
     std::uint64_t state_ = 42;
 };
 
-// A price or size as the store gives it back: in hundredths where exact.
-LadderNumber as_stored(double value) {
-    const auto k = static_cast<std::uint64_t>(value * 100.0 + 0.5);
-    return static_cast<double>(k) / 100.0 == value ? LadderNumber::hundredths(k) : LadderNumber::of(value);
-}
-
 struct SyntheticMarket {
-    std::deque<std::vector<LadderPair>> pair_storage;  // the records' spans point here
+    std::deque<std::vector<PricePair>> pair_storage;  // the records' spans point here
     std::vector<MarketChangeRecord> changes;
     std::size_t runner_changes = 0;
     std::size_t price_pairs = 0;
 
-    PricePairs keep(const std::vector<PricePair>& pairs) {
+    PricePairs keep(std::vector<PricePair> pairs) {
         price_pairs += pairs.size();
-        std::vector<LadderPair>& kept = pair_storage.emplace_back();
-        for (const auto& [price, size] : pairs) kept.push_back({as_stored(price), as_stored(size)});
-        return kept;
+        return pair_storage.emplace_back(std::move(pairs));
     }
 };
 
@@ -88,8 +80,8 @@ SyntheticMarket make_market(int runners, int depth, int updates) {
         }
         RunnerChangeRecord change;
         change.id = 1000 + runner;
-        change.available_to_back = market.keep(back);
-        change.available_to_lay = market.keep(lay);
+        change.available_to_back = market.keep(std::move(back));
+        change.available_to_lay = market.keep(std::move(lay));
         image.runner_changes.push_back(change);
         ++market.runner_changes;
     }
@@ -111,8 +103,8 @@ SyntheticMarket make_market(int runners, int depth, int updates) {
                 const double size = random.below(4) == 0 ? 0.0 : 2.0 + random.below(50000) / 100.0;
                 (pair % 2 ? lay : back).push_back({price, size});
             }
-            runner_change.available_to_back = market.keep(back);
-            runner_change.available_to_lay = market.keep(lay);
+            runner_change.available_to_back = market.keep(std::move(back));
+            runner_change.available_to_lay = market.keep(std::move(lay));
             if (random.below(3) == 0) {
                 const double price = prices[60 + random.below(100)];
                 traded[runner] += 2.0 + random.below(10000) / 100.0;

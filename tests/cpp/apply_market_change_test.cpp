@@ -12,7 +12,7 @@
 namespace quorvane::cache {
 namespace {
 
-using Pairs = std::vector<LadderPair>;
+using Pairs = std::vector<PricePair>;
 
 MarketChangeRecord market_change() {
     MarketChangeRecord change;
@@ -89,9 +89,8 @@ struct RunnerVersionCase {
 
 class RunnerVersion : public testing::TestWithParam<RunnerVersionCase> {};
 
-// As the reader gives a ladder: in hundredths, or else as doubles.
-const Pairs resting_back{{LadderNumber::hundredths(150), LadderNumber::hundredths(10000)}};
-const Pairs other_back{{LadderNumber::of(1.6), LadderNumber::of(100)}};
+const Pairs resting_back{{1.5, 100}};
+const Pairs other_back{{1.6, 100}};
 const Pairs no_pairs{};
 
 TEST_P(RunnerVersion, MovesOnlyWhenTheRecordChanged) {

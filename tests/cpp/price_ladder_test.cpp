@@ -19,13 +19,6 @@ namespace {
 
 using Levels = std::vector<PricePair>;
 
-// A delta as the reader gives one, from doubles.
-std::vector<LadderPair> delta(const Levels& pairs) {
-    std::vector<LadderPair> out;
-    for (const auto& [price, size] : pairs) out.push_back({LadderNumber::of(price), LadderNumber::of(size)});
-    return out;
-}
-
 struct DeltaCase {
     std::string name;
     Levels before;   // applied first, in its own call
@@ -39,9 +32,9 @@ class PricePairDelta : public testing::TestWithParam<DeltaCase> {};
 TEST_P(PricePairDelta, ChangesLevelsAndVersionTogether) {
     const DeltaCase& c = GetParam();
     TradedLadder ladder;
-    apply_price_pairs(ladder, delta(c.before));
+    apply_price_pairs(ladder, c.before);
     const std::uint64_t version = ladder.version;
-    EXPECT_EQ(apply_price_pairs(ladder, delta(c.delta)), c.changed);
+    EXPECT_EQ(apply_price_pairs(ladder, c.delta), c.changed);
     EXPECT_EQ(ladder.version, version + (c.changed ? 1 : 0));
     EXPECT_EQ(sorted_levels(ladder), c.after);
     for (const auto& [key, size] : ladder.levels) EXPECT_NE(size, 0.0);
@@ -72,9 +65,9 @@ TEST(PriceLadderTest, ReadOutFollowsTheLadderDirection) {
     PriceLadder back{/*descending=*/true};
     PriceLadder lay{/*descending=*/false};
     TradedLadder traded;
-    apply_price_pairs(back, delta(pairs));
-    apply_price_pairs(lay, delta(pairs));
-    apply_price_pairs(traded, delta(pairs));
+    apply_price_pairs(back, pairs);
+    apply_price_pairs(lay, pairs);
+    apply_price_pairs(traded, pairs);
     const Levels ascending{{1.01, 3}, {1.5, 100}, {2.0, 50}, {1000, 1}};
     const Levels descending(ascending.rbegin(), ascending.rend());
     EXPECT_EQ(sorted_levels(back), descending);
@@ -85,7 +78,7 @@ TEST(PriceLadderTest, ReadOutFollowsTheLadderDirection) {
 TEST(PriceLadderTest, ZeroLevelsKeepTheirOrderWhateverTheInsertionOrder) {
     for (const Levels& pairs : {Levels{{0.0, 1}, {-0.0, 2}}, Levels{{-0.0, 2}, {0.0, 1}}}) {
         PriceLadder back{/*descending=*/true};
-        apply_price_pairs(back, delta(pairs));
+        apply_price_pairs(back, pairs);
         EXPECT_EQ(sorted_levels(back), (Levels{{0.0, 1}, {-0.0, 2}}));
     }
 }
@@ -93,22 +86,13 @@ TEST(PriceLadderTest, ZeroLevelsKeepTheirOrderWhateverTheInsertionOrder) {
 TEST(PriceLadderTest, VersionMovesOncePerChangingCall) {
     PriceLadder ladder;
     const Levels deep{{1.1, 1}, {1.2, 2}, {1.3, 3}, {1.4, 4}};
-    EXPECT_TRUE(apply_price_pairs(ladder, delta(deep)));
+    EXPECT_TRUE(apply_price_pairs(ladder, deep));
     EXPECT_EQ(ladder.version, 1u);
-    EXPECT_FALSE(apply_price_pairs(ladder, delta(deep)));
+    EXPECT_FALSE(apply_price_pairs(ladder, deep));
     EXPECT_EQ(ladder.version, 1u);
-    EXPECT_TRUE(apply_price_pairs(ladder, delta(Levels{{1.1, 0}, {1.2, 0}})));
+    EXPECT_TRUE(apply_price_pairs(ladder, Levels{{1.1, 0}, {1.2, 0}}));
     EXPECT_EQ(ladder.version, 2u);
     EXPECT_EQ(ladder.levels.size(), 2u);
-}
-
-TEST(PriceLadderTest, HundredthsMeetTheSameLevelAsTheirDouble) {
-    PriceLadder ladder;
-    const LadderPair hundredths{LadderNumber::hundredths(101), LadderNumber::hundredths(250)};
-    EXPECT_TRUE(apply_price_pairs(ladder, std::span(&hundredths, 1)));
-    EXPECT_EQ(sorted_levels(ladder), (Levels{{1.01, 2.5}}));
-    EXPECT_TRUE(apply_price_pairs(ladder, delta({{1.01, 0}})));
-    EXPECT_TRUE(ladder.levels.empty());
 }
 
 TEST(PriceLadderTest, EmptyLadderReadsOutEmpty) {

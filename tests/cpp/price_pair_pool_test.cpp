@@ -11,20 +11,20 @@ namespace quorvane::cache {
 namespace {
 
 // Fills each allocation with its own index, so an overlap shows as a changed value.
-std::vector<std::span<LadderPair>> fill(PricePairPool& pool, const std::vector<std::size_t>& counts) {
-    std::vector<std::span<LadderPair>> spans;
+std::vector<std::span<PricePair>> fill(PricePairPool& pool, const std::vector<std::size_t>& counts) {
+    std::vector<std::span<PricePair>> spans;
     for (std::size_t i = 0; i < counts.size(); ++i) {
         spans.push_back(pool.allocate(counts[i]));
-        for (LadderPair& pair : spans.back()) pair = {LadderNumber::hundredths(i), LadderNumber::of(-static_cast<double>(i))};
+        for (PricePair& pair : spans.back()) pair = {static_cast<double>(i), -static_cast<double>(i)};
     }
     return spans;
 }
 
-void expect_intact(const std::vector<std::span<LadderPair>>& spans, const char* label) {
+void expect_intact(const std::vector<std::span<PricePair>>& spans, const char* label) {
     for (std::size_t i = 0; i < spans.size(); ++i)
-        for (const LadderPair& pair : spans[i]) {
-            ASSERT_EQ(pair.price, LadderNumber::hundredths(i)) << label << ", allocation " << i;
-            ASSERT_EQ(pair.size, LadderNumber::of(-static_cast<double>(i))) << label << ", allocation " << i;
+        for (const PricePair& pair : spans[i]) {
+            ASSERT_EQ(pair.price, static_cast<double>(i)) << label << ", allocation " << i;
+            ASSERT_EQ(pair.size, -static_cast<double>(i)) << label << ", allocation " << i;
         }
 }
 
@@ -49,15 +49,15 @@ TEST(PricePairPool, AllocationsNeverOverlapAndSurviveLaterOnes) {
 
 TEST(PricePairPool, GiveBackReturnsTheEndOfTheLatestAllocation) {
     PricePairPool pool;
-    const std::span<LadderPair> first = pool.allocate(8);
+    const std::span<PricePair> first = pool.allocate(8);
     pool.give_back(5);
-    const std::span<LadderPair> second = pool.allocate(2);
+    const std::span<PricePair> second = pool.allocate(2);
     EXPECT_EQ(second.data(), first.data() + 3);
 }
 
 TEST(PricePairPool, ClearHandsOutTheSameMemoryAgain) {
     PricePairPool pool;
-    const LadderPair* first = pool.allocate(10).data();
+    const PricePair* first = pool.allocate(10).data();
     pool.allocate(5000);
     pool.clear();
     EXPECT_EQ(pool.allocate(10).data(), first);

@@ -124,11 +124,11 @@ private:
         if (!value) return;
         word(key);
         out_ += "[";
-        for (const LadderPair& pair : *value) {
+        for (const PricePair& pair : *value) {
             if (out_.back() != '[') out_ += ",";
-            number(pair.price.value());
+            number(pair.price);
             out_ += ":";
-            number(pair.size.value());
+            number(pair.size);
         }
         out_ += "]";
     }

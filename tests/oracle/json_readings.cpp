@@ -25,12 +25,13 @@ public:
     std::optional<double> number() const { return read_number(element_); }
     std::optional<std::string_view> string() const { return read_string(element_); }
     std::optional<bool> boolean() const { return read_boolean(element_); }
-    bool number_pair(LadderPair& pair) const {
+    bool number_pair(double& first_value, double& second_value) const {
         auto array = read_array(element_);
         if (!array || array->size() != 2) return false;
         const DomValue first(array->at(0).value_unsafe()), second(array->at(1).value_unsafe());
         if (!first.is_number() || !second.is_number()) return false;
-        pair = {LadderNumber::of(*first.number()), LadderNumber::of(*second.number())};
+        first_value = *first.number();
+        second_value = *second.number();
         return true;
     }
     void skip() const {}

@@ -3,9 +3,9 @@
 // document and the one-pass line reader fill records by the same rules.
 //
 // A Value is read exactly once, by one of: integer(), number(), string(),
-// boolean() (each std::nullopt for another kind), number_pair(pair) (true
-// and the LadderPair of an array of exactly two numbers; for anything else
-// false, and the value is still unread), members(f) or elements(f)
+// boolean() (each std::nullopt for another kind), number_pair(first,
+// second) (true and the values of an array of exactly two numbers; for
+// anything else false, and the value is still unread), members(f) or elements(f)
 // (false for another kind; f gets each member's key and value, or each
 // element, in order), or skip(). is_number() and is_string() only look.
 //
@@ -97,21 +97,21 @@ template <class Value>
 void price_pairs(Value value, std::optional<PricePairs>& out, PricePairPool& storage) {
     storage.start_run();
     const bool is_array = value.elements([&](Value item) {
-        LadderPair pair;
-        if (item.number_pair(pair)) {
+        PricePair pair{0.0, 0.0};
+        if (item.number_pair(pair.price, pair.size)) {
             storage.add_to_run(pair);
             return;
         }
         std::size_t count = 0;
         item.elements([&](Value field) {
-            if (count == 0) pair.price = LadderNumber::of(field.number().value_or(0.0));
-            else if (count == 1) pair.size = LadderNumber::of(field.number().value_or(0.0));
+            if (count == 0) pair.price = field.number().value_or(0.0);
+            else if (count == 1) pair.size = field.number().value_or(0.0);
             else field.skip();
             ++count;
         });
         if (count >= 2) storage.add_to_run(pair);
     });
-    const std::span<LadderPair> pairs = storage.finish_run();
+    const std::span<PricePair> pairs = storage.finish_run();
     if (is_array) out.emplace(pairs.data(), pairs.size());
     else out.reset();
 }

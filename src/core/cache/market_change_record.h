@@ -16,7 +16,7 @@
 
 namespace quorvane::cache {
 
-using PricePairs = std::span<const LadderPair>;
+using PricePairs = std::span<const PricePair>;
 
 // "spn", "spf" and a definition runner's "bsp": the key may be missing, or
 // present with a number, a text or any other kind (which clears the value).

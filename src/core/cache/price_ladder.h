@@ -34,11 +34,8 @@ template <class Ladder>
     requires std::same_as<Ladder, PriceLadder> || std::same_as<Ladder, TradedLadder>
 bool apply_price_pairs(Ladder& ladder, PricePairs pairs) {
     bool changed = false;
-    for (const auto& [price_number, size_number] : pairs) {
-        const std::uint64_t key = price_key(price_number.value());
-        const double size = size_number.value();
-        changed |= size != 0.0 ? ladder.levels.set(key, size) : ladder.levels.erase(key);
-    }
+    for (const auto& [price, size] : pairs)
+        changed |= size != 0.0 ? ladder.levels.set(price_key(price), size) : ladder.levels.erase(price_key(price));
     ladder.version += changed;
     return changed;
 }

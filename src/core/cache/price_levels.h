@@ -16,12 +16,6 @@ namespace quorvane::cache {
 
 inline std::uint64_t price_key(double price) { return std::bit_cast<std::uint64_t>(price); }
 
-// A level as a ladder reads it out.
-struct PricePair {
-    double price;
-    double size;
-};
-
 struct PriceLevel {
     std::uint64_t key;  // the price's bits
     double size;

@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "core/cache/ladder_number.h"
-
 namespace quorvane::cache {
+
+struct PricePair {
+    double price;  // 0.0 when the first element was not a number
+    double size;   // 0.0 when the second element was not a number
+};
 
 class PricePairPool {
 public:
@@ -32,9 +35,9 @@ public:
 
     // `count` contiguous pairs, valid until clear(). Inline, as every ladder
     // of every decoded runner change asks for its pairs here.
-    std::span<LadderPair> allocate(std::size_t count) {
+    std::span<PricePair> allocate(std::size_t count) {
         if (count > static_cast<std::size_t>(end_ - next_)) next_block(count);
-        std::span<LadderPair> pairs(next_, count);
+        std::span<PricePair> pairs(next_, count);
         next_ += count;
         return pairs;
     }
@@ -45,11 +48,11 @@ public:
     // Pairs of a count not known in advance, added one by one to a run that
     // stays contiguous: when the block fills, the run moves to another one.
     void start_run() { run_ = next_; }
-    void add_to_run(LadderPair pair) {
+    void add_to_run(PricePair pair) {
         if (next_ == end_) move_run();
         *next_++ = pair;
     }
-    std::span<LadderPair> finish_run() const { return {run_, next_}; }
+    std::span<PricePair> finish_run() const { return {run_, next_}; }
 
     void clear() {
         block_ = 0;
@@ -68,7 +71,7 @@ private:
         bind();
     }
     void move_run() {
-        const LadderPair* const from = run_;
+        const PricePair* const from = run_;
         const std::size_t count = static_cast<std::size_t>(next_ - from);
         next_block(2 * count + 1);
         run_ = next_;
@@ -87,11 +90,11 @@ private:
         other.blocks_.clear();
     }
 
-    std::vector<std::vector<LadderPair>> blocks_;
+    std::vector<std::vector<PricePair>> blocks_;
     std::size_t block_ = 0;      // block being filled
-    LadderPair* next_ = nullptr;  // its first free pair
-    LadderPair* end_ = nullptr;
-    LadderPair* run_ = nullptr;   // first pair of the run being added
+    PricePair* next_ = nullptr;  // its first free pair
+    PricePair* end_ = nullptr;
+    PricePair* run_ = nullptr;   // first pair of the run being added
 };
 
 }  // namespace quorvane::cache

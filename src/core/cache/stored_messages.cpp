@@ -73,13 +73,12 @@ static_assert(1 + 1 + 2 + 1 + 0 QUORVANE_MARKET_CHANGE_FIELDS(QUORVANE_PRESENCE_
 #undef QUORVANE_PRESENCE_BITS
 
 // A double is a byte count n (a nibble) and n little-endian bytes of a code:
-// n < 8 holds k < 2^48 for an exact hundredth k / 100.0 (+0.0 takes no byte at all),
+// n < 8 holds k for an exact hundredth k / 100.0 (+0.0 takes no byte at all),
 // n = 8 the raw bits. Negative numbers, which no price or size is, keep their
 // bits too: decoding a hundredth then takes no sign. Both counts of a price
 // pair share one byte; a lone double has a byte of its own.
 constexpr unsigned kRawBytes = 8;
-// Below the most hundredths a LadderNumber holds, so that every stored one decodes into one.
-constexpr double kMaxHundredths = static_cast<double>(LadderNumber::kMaxHundredths);
+constexpr double kMaxHundredths = 0x1p53;
 constexpr std::size_t kMaxVarintBytes = 10;
 constexpr std::size_t kMaxDoubleBytes = 1 + kRawBytes;
 
@@ -123,27 +122,13 @@ std::uint64_t read_code(const std::uint8_t* at, unsigned bytes) {
     return code & kMask[bytes];
 }
 
-// `bytes` < 8: the code is a k below 2^48, whose conversion is exact.
+// `bytes` < 8: the code is a k below 2^56, whose conversion is exact.
 double decode_hundredth(const std::uint8_t* at, unsigned bytes) {
     return static_cast<double>(static_cast<std::int64_t>(read_code(at, bytes))) / 100.0;
 }
 
 double decode_double(const std::uint8_t* at, unsigned bytes) {
     return bytes == kRawBytes ? std::bit_cast<double>(read_code(at, bytes)) : decode_hundredth(at, bytes);
-}
-
-// A ladder number stays a hundredth: the division waits for the ladder.
-LadderNumber decode_ladder_number(const std::uint8_t* at, unsigned bytes) {
-    const std::uint64_t code = read_code(at, bytes);
-    return bytes == kRawBytes ? LadderNumber::of(std::bit_cast<double>(code)) : LadderNumber::hundredths(code);
-}
-
-// A ladder number read from its digits is its own code; only other
-// numbers need the test for an exact hundredth.
-DoubleCode encode_ladder_number(LadderNumber number) {
-    if (!number.is_hundredths()) return encode_double(number.number());
-    const std::uint64_t k = number.hundredths();
-    return {k, static_cast<unsigned>(std::bit_width(k) + 7) / 8};
 }
 
 std::uint64_t read_varint(const std::uint8_t*& at) {
@@ -262,9 +247,9 @@ private:
     void put(PricePairs pairs) {
         make_room(kMaxVarintBytes + pairs.size() * (1 + 2 * kRawBytes));
         varint(pairs.size());
-        for (const LadderPair& pair : pairs) {
-            const DoubleCode price = encode_ladder_number(pair.price);
-            const DoubleCode size = encode_ladder_number(pair.size);
+        for (const PricePair& pair : pairs) {
+            const DoubleCode price = encode_double(pair.price);
+            const DoubleCode size = encode_double(pair.size);
             *at_++ = static_cast<std::uint8_t>(price.bytes | size.bytes << 4);
             code(price);
             code(size);
@@ -369,13 +354,20 @@ private:
         at_ += length;
     }
     void get(PricePairs& pairs) {
-        std::span<LadderPair> decoded = pairs_.allocate(read_varint(at_));
-        for (LadderPair& pair : decoded) {
+        std::span<PricePair> decoded = pairs_.allocate(read_varint(at_));
+        for (PricePair& pair : decoded) {
             const unsigned counts = *at_++;
             const unsigned price_bytes = counts & 0xF;
             const unsigned size_bytes = counts >> 4;
-            pair.price = decode_ladder_number(at_, price_bytes);
-            pair.size = decode_ladder_number(at_ + price_bytes, size_bytes);
+            // Nearly every pair is two hundredths: one test for both.
+            constexpr unsigned kEitherRaw = kRawBytes | kRawBytes << 4;
+            if ((counts & kEitherRaw) == 0) {
+                pair.price = decode_hundredth(at_, price_bytes);
+                pair.size = decode_hundredth(at_ + price_bytes, size_bytes);
+            } else {
+                pair.price = decode_double(at_, price_bytes);
+                pair.size = decode_double(at_ + price_bytes, size_bytes);
+            }
             at_ += price_bytes + size_bytes;
         }
         pairs = decoded;

@@ -222,18 +222,19 @@ JsonPullParser::Number JsonPullParser::exact_number() {
     return {Number::Kind::Double, 0, *value};
 }
 
-bool JsonPullParser::stepped_pair(cache::LadderPair& pair) {
+bool JsonPullParser::stepped_pair(double& first, double& second) {
     const char* const start = next_;
     consume('[');
     if (starts_number(peek())) {
-        const auto first = cache::LadderNumber::of(value_of(number()));
+        const double first_value = value_of(number());
         if (peek() == ',') {
             consume(',');
             if (starts_number(peek())) {
-                const auto second = cache::LadderNumber::of(value_of(number()));
+                const double second_value = value_of(number());
                 if (peek() == ']') {
                     consume(']');
-                    pair = {first, second};
+                    first = first_value;
+                    second = second_value;
                     return true;
                 }
             }

@@ -14,7 +14,6 @@
 #include <optional>
 #include <string_view>
 
-#include "core/cache/ladder_number.h"
 #include "core/input/pair_block.h"
 #include "core/input/text_block.h"
 
@@ -70,10 +69,11 @@ public:
     void skip_string();         // at '"'
     Number number();            // at '-' or a digit
     // An array of exactly two numbers, the common element of a ladder: true
-    // and their values in `pair`; anything else is left unread for the
-    // general reading, and `pair` as it was. An out-parameter, as an optional pair returned goes
-    // through memory in a way that stalls the loads after it.
-    bool number_pair(cache::LadderPair& pair);
+    // and their values in `first` and `second`; anything else is left unread
+    // for the general reading, and both as they were. Out-parameters, as an
+    // optional pair returned goes through memory in a way that stalls the
+    // loads after it.
+    bool number_pair(double& first, double& second);
     bool boolean();             // at "true" or "false"
     void skip_value(int depth);
 
@@ -106,11 +106,11 @@ private:
     // Any number of the grammar, from the number's first byte.
     Number exact_number();
     // number_pair() of a pair that fits one block, at '['.
-    bool short_pair(cache::LadderPair& pair);
+    bool short_pair(double& first, double& second);
     // number_pair() of any other array, token by token, at '['.
-    bool stepped_pair(cache::LadderPair& pair);
+    bool stepped_pair(double& first, double& second);
     unsigned short_number_point(const PairBlock& block, unsigned start, unsigned stop) const;
-    cache::LadderNumber short_number(unsigned start, unsigned stop, unsigned point) const;
+    double short_number(unsigned start, unsigned stop, unsigned point) const;
     // skip_value() of such an array of any count of numbers; false when it
     // is not one, and nothing is read.
     bool skip_short_numbers();
@@ -263,37 +263,32 @@ inline unsigned JsonPullParser::short_number_point(const PairBlock& block, unsig
     return point;
 }
 
-// The value of a number that short_number_point() took: with up to two
-// decimals its hundredths, which take a multiply where the double would take
-// a division; eight digits make at most 10^10 of them.
-inline cache::LadderNumber JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
+// The value of a number that short_number_point() took.
+inline double JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
     const unsigned length = stop - start;
     std::uint64_t word;
     std::memcpy(&word, next_ + start, sizeof word);
-    if (point == length)
-        return cache::LadderNumber::hundredths(pull_detail::digits_value(word, static_cast<int>(length)) * 100);
+    if (point == length) return static_cast<double>(pull_detail::digits_value(word, static_cast<int>(length)));
     // The point taken out, as in number().
     const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
     const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
-    const std::uint64_t digits = pull_detail::digits_value(joined, static_cast<int>(length - 1));
-    const unsigned decimals = length - 1 - point;
-    if (decimals <= 2) return cache::LadderNumber::hundredths(digits * (decimals == 1 ? 10 : 1));
     static constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
-    return cache::LadderNumber::of(static_cast<double>(static_cast<std::int64_t>(digits)) / kScales[decimals]);
+    const auto digits = static_cast<std::int64_t>(pull_detail::digits_value(joined, static_cast<int>(length - 1)));
+    return static_cast<double>(digits) / kScales[length - 1 - point];
 }
 
 // The ',' and the ']' of the pair found at once, and the bytes between them
 // checked as a whole: no stepping from token to token.
-inline bool JsonPullParser::short_pair(cache::LadderPair& pair) {
+inline bool JsonPullParser::short_pair(double& first, double& second) {
     const PairBlock block = classify_pair_block(next_);
     const auto comma = static_cast<unsigned>(std::countr_zero(block.commas));  // 32 for none
     const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
     if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - next_)) return false;
-    const unsigned first = short_number_point(block, 1, comma);
-    const unsigned second = short_number_point(block, comma + 1, close);
-    if (first == 0 || second == 0) return false;
-    pair.price = short_number(1, comma, first);
-    pair.size = short_number(comma + 1, close, second);
+    const unsigned first_point = short_number_point(block, 1, comma);
+    const unsigned second_point = short_number_point(block, comma + 1, close);
+    if (first_point == 0 || second_point == 0) return false;
+    first = short_number(1, comma, first_point);
+    second = short_number(comma + 1, close, second_point);
     advance_to(next_ + close + 1);
     return true;
 }
@@ -318,9 +313,9 @@ inline bool JsonPullParser::skip_short_numbers() {
     return true;
 }
 
-inline bool JsonPullParser::number_pair(cache::LadderPair& pair) {
+inline bool JsonPullParser::number_pair(double& first, double& second) {
     if (peek() != '[') return false;
-    return short_pair(pair) || stepped_pair(pair);
+    return short_pair(first, second) || stepped_pair(first, second);
 }
 
 // A value of the line at the parser's position, read the way
@@ -344,9 +339,9 @@ public:
         if (!is_number()) return skipped();
         return JsonPullParser::value_of(parser_->number());
     }
-    bool number_pair(cache::LadderPair& pair) {
+    bool number_pair(double& first, double& second) {
         // Too deep for the pair's numbers: the general reading refuses it.
-        return depth_ < JsonPullParser::kMaxDepth && parser_->number_pair(pair);
+        return depth_ < JsonPullParser::kMaxDepth && parser_->number_pair(first, second);
     }
     std::optional<std::string_view> string() {
         if (!is_string()) return skipped();
