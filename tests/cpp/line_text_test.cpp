@@ -9,24 +9,9 @@
 namespace quorvane::input {
 namespace {
 
-// UTF-8 of a code point, for building test lines.
 std::string utf8(char32_t code_point) {
     std::string out;
-    if (code_point < 0x80) {
-        out += static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        out += static_cast<char>(0xC0 | code_point >> 6);
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        out += static_cast<char>(0xE0 | code_point >> 12);
-        out += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code_point >> 18);
-        out += static_cast<char>(0x80 | (code_point >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    }
+    append_utf8(out, code_point);
     return out;
 }
 

@@ -1,7 +1,9 @@
-// Checks applied to each line of a stream file before it is parsed.
+// The UTF-8 of stream lines: the checks applied to each line before it is
+// parsed, and the encoding of the code points that escapes stand for.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quorvane::input {
@@ -16,5 +18,8 @@ std::size_t utf8_sequence_length(std::string_view text);
 // True for an empty line or one made only of Unicode White_Space characters;
 // such lines are skipped rather than parsed. `line` must be valid UTF-8.
 bool is_blank_line(std::string_view line);
+
+// Appends the UTF-8 of `code_point`, a scalar value (no surrogate).
+void append_utf8(std::string& out, char32_t code_point);
 
 }  // namespace quorvane::input
