@@ -80,9 +80,10 @@ void BM_JsonLineParser(benchmark::State& state, const Recording* r) {
 void BM_LineSteps(benchmark::State& state, const Recording* r) {
     for (auto _ : state) {
         cache::StoredMessages messages;
+        LineScratch scratch;
         for (std::string_view line : r->lines) {
             if (is_blank_line(line)) continue;
-            select_line_message(line, messages);
+            select_line_message(line, messages, scratch);
         }
         benchmark::DoNotOptimize(messages.size());
     }

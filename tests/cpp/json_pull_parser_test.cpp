@@ -29,7 +29,8 @@ namespace {
 std::string reader_outcome(std::string_view line) {
     cache::StoredMessages store;
     try {
-        select_line_message(line, store);
+        LineScratch scratch;
+        select_line_message(line, store, scratch);
     } catch (const StreamError& error) {
         EXPECT_EQ(store.size(), 0u) << line;
         return std::string("ERR ") + error.what();

@@ -84,7 +84,8 @@ inline std::string product_outcome(std::string_view line) {
     const PaddedLine padded(line);
     cache::StoredMessages store;
     try {
-        input::select_line_message(padded.view(), store);
+        input::LineScratch scratch;
+        input::select_line_message(padded.view(), store, scratch);
     } catch (const input::StreamError& error) {
         return std::string("ERR ") + error.what();
     }

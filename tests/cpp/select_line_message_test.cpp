@@ -14,7 +14,8 @@ namespace {
 // Through the reader; the parsed document must store the same.
 std::string select(const std::string& line) {
     cache::StoredMessages store;
-    select_line_message(testing::PaddedLine(line).view(), store);
+    LineScratch scratch;
+    select_line_message(testing::PaddedLine(line).view(), store, scratch);
     const std::string stored = cache::testing::dump(store);
     simdjson::dom::parser parser;
     simdjson::dom::element element;
@@ -75,9 +76,10 @@ INSTANTIATE_TEST_SUITE_P(OtherLines, SelectLine,
 
 TEST(SelectLineMessage, AppendsLinesInOrderAndRereadsRecordsFreshly) {
     cache::StoredMessages store;
+    LineScratch scratch;  // one for all the lines, as a file's reader keeps
     for (const char* line : {R"({"pt":3,"mc":[{"id":"1.2","img":true,"rc":[{"id":1,"atb":[[2,3]]}]},{"tv":1}]})",
                              R"({"pt":0,"mc":[{"id":"skipped"}]})", R"({"pt":4,"mc":[{"rc":[{"id":2}]}]})"}) {
-        select_line_message(testing::PaddedLine(line).view(), store);
+        select_line_message(testing::PaddedLine(line).view(), store, scratch);
     }
     EXPECT_EQ(cache::testing::dump(store), R"(pt=3 | id="1.2" img rc[{id=1 atb[2:3]}] | tv=1 || pt=4 | rc[{id=2}])");
 }

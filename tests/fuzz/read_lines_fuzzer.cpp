@@ -29,7 +29,8 @@ void read_both_ways(input::JsonLineParser& parser, std::string_view line) {
     cache::StoredMessages direct;
     std::string fault;
     try {
-        input::select_line_message(view, direct);
+        input::LineScratch scratch;
+        input::select_line_message(view, direct, scratch);
     } catch (const input::StreamError& error) {
         fault = error.what();
     }

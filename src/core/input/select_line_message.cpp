@@ -14,28 +14,6 @@
 namespace quorvane::input {
 namespace {
 
-// The records of one line and the texts unescaped for them; both keep their
-// capacity from one line to the next.
-class LineRecords {
-public:
-    cache::MarketChangeRecord& next() {
-        if (count_ == records_.size()) records_.emplace_back();
-        return records_[count_++];
-    }
-    void clear() { count_ = 0; }
-    void append_to(cache::StoredMessages& out, std::int64_t pt) const {
-        out.append(pt, {records_.data(), count_});
-    }
-
-    std::string unescaped;
-
-private:
-    std::vector<cache::MarketChangeRecord> records_;
-    std::size_t count_ = 0;
-};
-
-thread_local LineRecords line_records;
-
 // Only a malformed line gets here, so the slower checks that word its fault
 // run only then. An invalid byte anywhere in the line outranks any other fault.
 [[noreturn]] void fail_for(std::string_view line) {
@@ -46,8 +24,7 @@ thread_local LineRecords line_records;
 
 }  // namespace
 
-void select_line_message(std::string_view line, cache::StoredMessages& out) {
-    LineRecords& records = line_records;
+void select_line_message(std::string_view line, cache::StoredMessages& out, LineScratch& records) {
     records.clear();
     records.unescaped.clear();
     std::optional<std::int64_t> pt;

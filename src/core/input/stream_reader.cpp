@@ -46,11 +46,12 @@ cache::StoredMessages read_stream(ByteSource& source) {
     // A blank line is valid UTF-8 by its make; every other line is checked
     // as it is read.
     std::size_t line_number = 0;
+    LineScratch scratch;
     while (const auto line = lines.next_line()) {
         ++line_number;
         if (is_blank_line(*line)) continue;
         try {
-            select_line_message(*line, messages);
+            select_line_message(*line, messages, scratch);
         } catch (StreamError& error) {
             error.set_line_number(line_number);
             throw;
