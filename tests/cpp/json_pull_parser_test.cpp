@@ -56,6 +56,43 @@ std::string read_both_ways(JsonLineParser& parser, const std::string& line) {
     return got;
 }
 
+// `line` with `space` before and after every structural byte outside texts,
+// and at both ends.
+std::string spaced(std::string_view line, std::string_view space) {
+    std::string out(space);
+    bool in_text = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (in_text) {
+            out += c;
+            if (c == '\\') out += line[++i];
+            else if (c == '"') in_text = false;
+        } else if (c == '"') {
+            out += c;
+            in_text = true;
+        } else if (std::string_view("{}[],:").find(c) != std::string_view::npos) {
+            out.append(space).append(1, c).append(space);
+        } else {
+            out += c;
+        }
+    }
+    return out.append(space);
+}
+
+// Whitespace is passed where the next token is looked for: anywhere between
+// tokens, it must leave every reading as the compact line reads.
+TEST(OnePass, ReadsSpacedLinesAsTheirCompactForm) {
+    JsonLineParser parser;
+    const std::string line =
+        R"({"op":"mcm","pt":5,"mc":[{"id":"1.2","img":true,"tv":12.5,"marketDefinition":{"status":"OPEN",)"
+        R"("inPlay":false,"regulators":["A\"B"],"runners":[{"id":7,"bsp":null},{}]},)"
+        R"("rc":[{"atb":[[1.5,2.25],[3,0]],"trd":[],"spn":"NaN","bdatb":[[0,1.5,2]],"x":{"y":[{}]},"id":7}]}]})";
+    const std::string compact = read_both_ways(parser, line);
+    ASSERT_EQ(compact.rfind("ERR", 0), std::string::npos) << compact;
+    for (const std::string_view space : {" ", "\t", "\r", " \t\r\n "})
+        EXPECT_EQ(read_both_ways(parser, spaced(line, space)), compact) << int(space[0]);
+}
+
 class OnePass : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(OnePass, ReadsAsTheParserDoes) {
