@@ -39,6 +39,6 @@ private:
 //
 // Precondition: the JsonPullParser::kReadPastEnd bytes after line.end() are
 // readable, the first of them at most ' '.
-void select_line_message(std::string_view line, cache::StoredMessages& out, LineScratch& scratch);
+void select_line_message(std::string_view line, cache::StoredMessages& out, LineScratch& records);
 
 }  // namespace quorvane::input
