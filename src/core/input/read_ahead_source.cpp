@@ -78,12 +78,12 @@ void ReadAheadSource::release_reading() {
 }
 
 std::size_t ReadAheadSource::read(std::span<std::byte> out) {
-    if (!started_ && read_directly_ < kReadDirectly) {
+    if (!started_) {
         const std::size_t got = source_.read(out);
         read_directly_ += got;
+        if (got != 0 && read_directly_ >= kReadDirectly) start();
         return got;
     }
-    if (!started_) start();
     if (!worker_.joinable()) return source_.read(out);
     for (;;) {
         if (ended_) {

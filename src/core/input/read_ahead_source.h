@@ -1,7 +1,8 @@
 // Reads another source on a thread of its own, a few buffers ahead of the
 // caller, so that decompressing a file and reading its lines overlap. The
 // first megabyte is read directly: a small file is over before a thread
-// would pay for itself.
+// would pay for itself. The thread starts once that megabyte is read, and
+// reads the next while the caller takes it in.
 #pragma once
 
 #include <array>
