@@ -6,6 +6,7 @@
 #include <bit>
 #include <charconv>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -188,7 +189,15 @@ private:
 
 inline std::string dump(const MarketChangeRecord& record) { return RecordDump().change(record).take(); }
 
-// "pt=N | change | change ..." for each stored message, "" when nothing was stored.
+// "pt=N | change | change ..." for one message.
+inline std::string dump_message(std::int64_t pt, std::span<const MarketChangeRecord> changes) {
+    std::string text = "pt=" + std::to_string(pt);
+    for (const MarketChangeRecord& change : changes) text += " | " + dump(change);
+    return text;
+}
+
+// Each stored message as dump_message() words it, joined by " || "; "" when
+// nothing was stored.
 inline std::string dump(const StoredMessages& store) {
     std::string text;
     MarketChangeRecord scratch;

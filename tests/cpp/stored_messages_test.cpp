@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cache/message_encoder.h"
 #include "oracle/json_readings.h"
 #include "record_dump.h"
 #include "shared_data.h"
@@ -31,19 +33,22 @@ std::vector<std::string> decoded_dumps(const StoredMessages& store, std::size_t 
     return dumps;
 }
 
-// Reads each JSON value into a record and stores them as one message.
+// Stores the JSON values as one message, and returns the dumps of their
+// plain readings, which the store must decode to.
 std::vector<std::string> store_values(StoredMessages& store, std::int64_t pt, const std::vector<std::string>& values) {
     simdjson::dom::parser parser;
-    std::vector<simdjson::dom::document> documents(values.size());
-    std::vector<MarketChangeRecord> records(values.size());
+    MessageEncoder message;
+    message.start();
     std::vector<std::string> dumps;
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    for (const std::string& value : values) {
         simdjson::dom::element element;
-        EXPECT_EQ(parser.parse_into_document(documents[i], values[i]).get(element), simdjson::SUCCESS) << values[i];
-        read_market_change(element, records[i]);
-        dumps.push_back(testing::dump(records[i]));
+        EXPECT_EQ(parser.parse(value).get(element), simdjson::SUCCESS) << value;
+        MarketChangeRecord record;
+        read_market_change(element, record);
+        dumps.push_back(testing::dump(record));
+        encode_market_change(element, message);
     }
-    store.append(pt, records);
+    store.append(pt, message.finish());
     return dumps;
 }
 
@@ -88,42 +93,47 @@ INSTANTIATE_TEST_SUITE_P(
         R"({"rc":[{"id":44331354,"hc":1.5,"status":"REMOVED","adjustmentFactor":0.1,"ltp":1.01,"tv":0.30000000000000004,)"
         R"("removalDate":"2022","spb":[[1000,2.5]],"spl":[],"atb":[[8.8,18.62],[1.01,13002],[1000,0]],)"
         R"("atl":[[-1.25,-0.0],[1e300,5e-324]],"trd":[[2.5,90071992547409.91],[3,100000000000000.01]],)"
-        R"("spn":4.2,"spf":"Infinity"},{"id":-7,"hc":-0.0,"spn":null,"spf":12}]})"));
+        R"("spn":4.2,"spf":"Infinity"},{"id":-7,"hc":-0.0,"spn":null,"spf":12}]})",
+        // Keys against the store's order, repeated, and values dropped between others.
+        R"({"tv":2,"rc":[{"hc":1,"id":3,"tv":5,"atb":[[1,2]],"ltp":2,"atb":[[3,4],[5,6]],"trd":7}],"id":"x",)"
+        R"("marketDefinition":{"runners":[{"bsp":2,"name":"A","id":1,"name":"B"}],"venue":"V","status":"S",)"
+        R"("venue":7},"img":true,"rc":[{"ltp":2,"id":1},{"id":"2","atb":[[1,2]]},{"atl":[[1,2]],"id":4}]})",
+        R"({"marketDefinition":{"venue":"V"},"id":"y","marketDefinition":5,"tv":1,"id":""})"));
+
+// The shortest text that reads back as `value`; simdjson takes "-0" for the integer 0.
+std::string shortest(double value) {
+    if (value == 0.0) return std::signbit(value) ? "-0.0" : "0";
+    char text[32];
+    return {text, std::to_chars(text, text + sizeof text, value).ptr};
+}
 
 TEST(StoredMessages, RestoresEveryDoubleBitForBit) {
     const std::vector<double> values = {
         0.0, -0.0, 0.01, -0.01, 1.01, 1.005, 0.35, -0.69, 8.2, 0.1 + 0.2, 123.45, 1000, 90071992547409.91, 90071992547409.92,
-        1e14, 1e300, -1e300, 5e-324, std::numeric_limits<double>::min(), std::numeric_limits<double>::infinity(),
-        -std::numeric_limits<double>::infinity(), 0x1p53, -0x1p52, 12.3456789, std::nextafter(1.01, 2.0)};
-    std::vector<PricePair> pairs;
-    for (double value : values) pairs.push_back({value, -value});
-
-    MarketChangeRecord record;
-    record.is_object = true;
-    record.total_matched = values[9];
-    record.has_runner_changes = true;
-    for (double value : values) {
-        RunnerChangeRecord& change = record.runner_changes.emplace_back();
-        change.hc = value;
-        change.last_price_traded = value;
-        change.near_price = {SpInput::Kind::Number, value, {}};
+        1e14, 1e300, -1e300, 5e-324, std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
+        -std::numeric_limits<double>::max(), 0x1p53, -0x1p52, 12.3456789, std::nextafter(1.01, 2.0)};
+    std::string ladder, changes;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::string value = shortest(values[i]);
+        ladder.append(i ? ",[" : "[").append(value).append(",").append(shortest(-values[i])).append("]");
+        changes.append(R"(,{"id":)").append(std::to_string(i)).append(R"(,"hc":)").append(value);
+        changes.append(R"(,"ltp":)").append(value).append(R"(,"spn":)").append(value).append("}");
     }
-    record.runner_changes.front().available_to_back = PricePairs(pairs);
-
     StoredMessages store;
-    store.append(1, {&record, 1});
+    store_values(store, 1, {R"({"tv":)" + shortest(values[9]) + R"(,"rc":[{"id":99,"atb":[)" + ladder + "]}" + changes + "]}"});
+
     MarketChangeRecord scratch;
     std::size_t visits = 0;
     store.for_each_market_change(0, scratch, [&](const MarketChangeRecord& decoded) {
         ++visits;
-        ASSERT_EQ(decoded.runner_changes.size(), values.size());
+        ASSERT_EQ(decoded.runner_changes.size(), values.size() + 1);
         const PricePairs ladder = *decoded.runner_changes.front().available_to_back;
         ASSERT_EQ(ladder.size(), values.size());
         for (std::size_t i = 0; i < values.size(); ++i) {
             const auto bits = std::bit_cast<std::uint64_t>(values[i]);
             EXPECT_EQ(std::bit_cast<std::uint64_t>(ladder[i].price), bits) << values[i];
             EXPECT_EQ(std::bit_cast<std::uint64_t>(ladder[i].size), std::bit_cast<std::uint64_t>(-values[i]));
-            const RunnerChangeRecord& change = decoded.runner_changes[i];
+            const RunnerChangeRecord& change = decoded.runner_changes[i + 1];
             EXPECT_EQ(std::bit_cast<std::uint64_t>(change.hc), bits) << values[i];
             EXPECT_EQ(std::bit_cast<std::uint64_t>(*change.last_price_traded), bits) << values[i];
             EXPECT_EQ(std::bit_cast<std::uint64_t>(change.near_price.number), bits) << values[i];
@@ -131,6 +141,19 @@ TEST(StoredMessages, RestoresEveryDoubleBitForBit) {
         EXPECT_EQ(*decoded.total_matched, values[9]);
     });
     EXPECT_EQ(visits, 1u);
+}
+
+TEST(StoredMessages, UsualMessageTakesOneMaskBytePerRecord) {
+    simdjson::dom::parser parser;
+    simdjson::dom::element element;
+    ASSERT_EQ(parser.parse(std::string(R"({"id":"1.2","rc":[{"atb":[[1.5,10]],"ltp":1.5,"tv":20,"id":7}],"tv":100.5})"))
+                  .get(element),
+              simdjson::SUCCESS);
+    MessageEncoder message;
+    message.start();
+    encode_market_change(element, message);
+    // Counts 1 + change mask 1 + id 4 + rc (count 1 + runner mask 1 + atb 5 + ltp 2 + tv 3 + id 1) + tv 3.
+    EXPECT_EQ(message.finish().size(), 22u);
 }
 
 TEST(StoredMessages, KeepsMessagesInOrderWithTheirChanges) {

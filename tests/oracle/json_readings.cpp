@@ -3,13 +3,13 @@
 #include <optional>
 #include <utility>
 
-#include "core/cache/market_change_reading.h"
+#include "oracle/record_reading.h"
 
 namespace quorvane::cache {
 namespace {
 
-// An element of a parsed document, read the way market_change_reading.h
-// reads values. Nothing is consumed: skip() has nothing to do.
+// An element of a parsed document, read the way record_reading.h and
+// market_change_encoding.h read values. Nothing is consumed: skip() has nothing to do.
 class DomValue {
 public:
     explicit DomValue(simdjson::dom::element element) : element_(element) {}
@@ -44,6 +44,13 @@ public:
         return true;
     }
 
+    // Every number goes through number(), every pair through number_pair().
+    bool hundredths(std::uint64_t&) const { return false; }
+    template <class Pair, class Other>
+    bool ladder(Pair&&, Other&& other) const {
+        return elements(other);
+    }
+
     template <class Visit>
     bool elements(Visit&& visit) const {
         auto array = read_array(element_);
@@ -60,6 +67,10 @@ private:
 
 void read_market_change(simdjson::dom::element value, MarketChangeRecord& record) {
     read_market_change_value(DomValue(value), record);
+}
+
+void encode_market_change(simdjson::dom::element value, MessageEncoder& message) {
+    message.add_market_change(DomValue(value));
 }
 
 }  // namespace quorvane::cache

@@ -9,6 +9,7 @@
 #include <simdjson.h>
 
 #include "core/cache/market_change_record.h"
+#include "core/cache/message_encoder.h"
 
 namespace quorvane::cache {
 
@@ -51,9 +52,13 @@ inline std::optional<simdjson::dom::object> read_object(simdjson::dom::element v
     return object;
 }
 
-// Fills `record` from one market-change value of any kind, reusing the
-// record's vectors and pair storage. Texts stay views into the document, so
-// the record is valid while the document is.
+// Fills `record` from one market-change value of any kind by the plain
+// readings, reusing the record's vectors and pair storage. Texts stay views
+// into the document, so the record is valid while the document is.
 void read_market_change(simdjson::dom::element value, MarketChangeRecord& record);
+
+// Adds one market-change value of any kind to `message`, as the line reader
+// would.
+void encode_market_change(simdjson::dom::element value, MessageEncoder& message);
 
 }  // namespace quorvane::cache

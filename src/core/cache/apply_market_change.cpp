@@ -114,7 +114,7 @@ void update_definition_runner(RunnerUpdater& updater, const DefinitionRunnerReco
 // Each merges every field of its list in message_fields.h: a field added
 // there must be applied here too.
 static_assert(QUORVANE_FIELD_COUNT(QUORVANE_DEFINITION_FIELDS) == 29, "apply_definition merges 29 fields");
-static_assert(QUORVANE_FIELD_COUNT(QUORVANE_MARKET_CHANGE_FIELDS) == 11, "apply_market_fields merges 10, and id founds the market");
+static_assert(QUORVANE_FIELD_COUNT(QUORVANE_MARKET_CHANGE_FIELDS) == 10, "apply_market_fields merges 10 fields");
 static_assert(QUORVANE_FIELD_COUNT(QUORVANE_RUNNER_CHANGE_FIELDS) == 12, "update_runner applies 12 fields besides id and hc");
 static_assert(QUORVANE_FIELD_COUNT(QUORVANE_DEFINITION_RUNNER_FIELDS) == 8, "fill_definition_runner fills 8 fields");
 

@@ -45,15 +45,6 @@ public:
     // Hands back the unused end of the latest allocation.
     void give_back(std::size_t count) { next_ -= count; }
 
-    // Pairs of a count not known in advance, added one by one to a run that
-    // stays contiguous: when the block fills, the run moves to another one.
-    void start_run() { run_ = next_; }
-    void add_to_run(PricePair pair) {
-        if (next_ == end_) move_run();
-        *next_++ = pair;
-    }
-    std::span<PricePair> finish_run() const { return {run_, next_}; }
-
     void clear() {
         block_ = 0;
         if (!blocks_.empty()) bind();
@@ -70,13 +61,6 @@ private:
         if (block_ == blocks_.size()) blocks_.emplace_back(std::max(count, kBlockPairs));
         bind();
     }
-    void move_run() {
-        const PricePair* const from = run_;
-        const std::size_t count = static_cast<std::size_t>(next_ - from);
-        next_block(2 * count + 1);
-        run_ = next_;
-        next_ = std::copy(from, from + count, next_);
-    }
     void bind() {
         next_ = blocks_[block_].data();
         end_ = next_ + blocks_[block_].size();
@@ -86,7 +70,6 @@ private:
         block_ = std::exchange(other.block_, 0);
         next_ = std::exchange(other.next_, nullptr);
         end_ = std::exchange(other.end_, nullptr);
-        run_ = std::exchange(other.run_, nullptr);
         other.blocks_.clear();
     }
 
@@ -94,7 +77,6 @@ private:
     std::size_t block_ = 0;      // block being filled
     PricePair* next_ = nullptr;  // its first free pair
     PricePair* end_ = nullptr;
-    PricePair* run_ = nullptr;   // first pair of the run being added
 };
 
 }  // namespace quorvane::cache

@@ -1,5 +1,6 @@
-// Every retained line of a file, its market changes kept in a compact
-// encoded form and decoded again into MarketChangeRecord on each step.
+// Every retained line of a file, its market changes kept in the compact
+// encoding that MessageEncoder writes, and decoded again into
+// MarketChangeRecord on each step.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +24,9 @@ public:
     std::size_t size() const { return messages_.size(); }
     std::int64_t publish_time(std::size_t index) const { return messages_[index].publish_time; }
 
-    // Appends one message: its publish time and its market changes, in order.
-    void append(std::int64_t publish_time, std::span<const MarketChangeRecord> market_changes);
+    // Appends one message: its publish time and its market changes, as
+    // MessageEncoder::finish() gives them.
+    void append(std::int64_t publish_time, std::span<const std::uint8_t> encoded);
 
     // Gives back what growing left unused, once every message is appended.
     void shrink_to_fit();

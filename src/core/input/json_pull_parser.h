@@ -75,6 +75,19 @@ public:
     // optional pair returned goes through memory in a way that stalls the
     // loads after it.
     bool number_pair(double& first, double& second);
+    // At a number: true and its k, when it is a plain number of at most eight
+    // bytes and two decimals, k / 100 exactly; otherwise false, and it is
+    // left unread.
+    bool hundredths(std::uint64_t& k);
+    // Inside an array, at the start of an element: reads the elements that
+    // are the usual pair of a ladder, two plain numbers of at most eight
+    // bytes and two decimals each, written without whitespace, and gives
+    // pair(first, second) the k of each such that the number is k / 100
+    // exactly. Stops at the array's end, having consumed its ']', or before
+    // an element or a separator that it leaves to the general reading.
+    enum class LadderStop : std::uint8_t { Closed, AtElement, AfterElement };
+    template <class Pair>
+    LadderStop hundredths_pairs(Pair&& pair);
     bool boolean();             // at "true" or "false"
     void skip_value(int depth);
 
@@ -106,12 +119,23 @@ private:
     Number wide_number(bool negative, const char* at);
     // Any number of the grammar, from the number's first byte.
     Number exact_number();
+    // The ',' and the ']' of a pair that fits one block, at `at` on its '[',
+    // and the points of its two short numbers; false for any other array.
+    bool short_pair_shape(const char* at, unsigned& comma, unsigned& close, unsigned& first_point,
+                          unsigned& second_point) const;
+    // One pair that hundredths_pairs() takes, at `at`; returns the position
+    // after it, or null for any other value.
+    const char* hundredths_pair_at(const char* at, std::uint64_t& first, std::uint64_t& second) const;
     // number_pair() of a pair that fits one block, at '['.
     bool short_pair(double& first, double& second);
     // number_pair() of any other array, token by token, at '['.
     bool stepped_pair(double& first, double& second);
-    unsigned short_number_point(const PairBlock& block, unsigned start, unsigned stop) const;
-    double short_number(unsigned start, unsigned stop, unsigned point) const;
+    // The short numbers of the block at `at`, from byte `start` up to `stop`.
+    static unsigned short_number_point(const char* at, const PairBlock& block, unsigned start, unsigned stop);
+    static double short_number(const char* at, unsigned start, unsigned stop, unsigned point);
+    // The hundredths of such a number, when it has at most two decimals.
+    static bool short_hundredths(const char* at, unsigned start, unsigned stop, unsigned point,
+                                 std::uint64_t& hundredths);
     // skip_value() of such an array of any count of numbers; false when it
     // is not one, and nothing is read.
     bool skip_short_numbers();
@@ -287,18 +311,46 @@ inline JsonPullParser::Number JsonPullParser::fraction_before(const char* after,
     return wide_number(negative, at);
 }
 
+inline bool JsonPullParser::hundredths(std::uint64_t& k) {
+    const char* const at = next_;
+    const std::ptrdiff_t room = end_ - at;
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    const int count = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(word), room));
+    if (count == 0 || count == 8 || (count > 1 && *at == '0')) return false;
+    if (count == room || at[count] != '.') {
+        if (count < room && (at[count] | 0x20) == 'e') return false;
+        k = pull_detail::digits_value(word, count) * 100;
+        advance_to(at + count);
+        return true;
+    }
+    // The point taken out, as in number(): at most two decimals, then no digit
+    // nor exponent.
+    const std::uint64_t low = (std::uint64_t{1} << (8 * count)) - 1;
+    const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
+    const int digits = static_cast<int>(std::min<std::ptrdiff_t>(pull_detail::leading_digits(joined), room - 1));
+    const int decimals = digits - count;
+    if (decimals < 1 || decimals > 2) return false;
+    const char* const after = at + digits + 1;
+    if (after != end_ && (static_cast<unsigned char>(*after - '0') <= 9 || (*after | 0x20) == 'e')) return false;
+    k = pull_detail::digits_value(joined, digits) * (decimals == 1 ? 10 : 1);
+    advance_to(after);
+    return true;
+}
+
 // The shape of a number of the block from byte `start` up to `stop`: up to
 // eight digits and at most one point, so that the digits, and with them the
 // value, are exact. Returns the point's offset in the number, its length when
 // it has none, and 0 for anything else (a sign, an exponent, a leading zero,
 // longer numbers), which is left to number().
-inline unsigned JsonPullParser::short_number_point(const PairBlock& block, unsigned start, unsigned stop) const {
+inline unsigned JsonPullParser::short_number_point(const char* at, const PairBlock& block, unsigned start,
+                                                   unsigned stop) {
     const unsigned length = stop - start;
     if (length == 0 || length > 8) return 0;
     const std::uint32_t span = ((1u << length) - 1) << start;
     const std::uint32_t points = block.points & span;
     if (((block.digits | points) & span) != span) return 0;
-    const bool leading_zero = next_[start] == '0';
+    const bool leading_zero = at[start] == '0';
     if (points == 0) return length > 1 && leading_zero ? 0 : length;
     const unsigned point = static_cast<unsigned>(std::countr_zero(points)) - start;
     if ((points & (points - 1)) != 0 || point == length - 1 || (leading_zero && point != 1)) return 0;
@@ -306,10 +358,10 @@ inline unsigned JsonPullParser::short_number_point(const PairBlock& block, unsig
 }
 
 // The value of a number that short_number_point() took.
-inline double JsonPullParser::short_number(unsigned start, unsigned stop, unsigned point) const {
+inline double JsonPullParser::short_number(const char* at, unsigned start, unsigned stop, unsigned point) {
     const unsigned length = stop - start;
     std::uint64_t word;
-    std::memcpy(&word, next_ + start, sizeof word);
+    std::memcpy(&word, at + start, sizeof word);
     if (point == length) return static_cast<double>(pull_detail::digits_value(word, static_cast<int>(length)));
     // The point taken out, as in number().
     const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
@@ -319,20 +371,81 @@ inline double JsonPullParser::short_number(unsigned start, unsigned stop, unsign
     return static_cast<double>(digits) / kScales[length - 1 - point];
 }
 
+inline bool JsonPullParser::short_hundredths(const char* at, unsigned start, unsigned stop, unsigned point,
+                                             std::uint64_t& hundredths) {
+    const unsigned length = stop - start;
+    std::uint64_t word;
+    std::memcpy(&word, at + start, sizeof word);
+    if (point == length) {
+        hundredths = pull_detail::digits_value(word, static_cast<int>(length)) * 100;
+        return true;
+    }
+    const unsigned decimals = length - 1 - point;
+    if (decimals > 2) return false;
+    // The point taken out, as in number().
+    const std::uint64_t low = (std::uint64_t{1} << (8 * point)) - 1;
+    const std::uint64_t joined = (word & low) | ((word >> 8) & ~low);
+    hundredths = pull_detail::digits_value(joined, static_cast<int>(length - 1)) * (decimals == 1 ? 10 : 1);
+    return true;
+}
+
 // The ',' and the ']' of the pair found at once, and the bytes between them
 // checked as a whole: no stepping from token to token.
+inline bool JsonPullParser::short_pair_shape(const char* at, unsigned& comma, unsigned& close, unsigned& first_point,
+                                             unsigned& second_point) const {
+    const PairBlock block = classify_pair_block(at);
+    comma = static_cast<unsigned>(std::countr_zero(block.commas));  // 32 for none
+    close = static_cast<unsigned>(std::countr_zero(block.closes));
+    if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - at)) return false;
+    first_point = short_number_point(at, block, 1, comma);
+    second_point = short_number_point(at, block, comma + 1, close);
+    return first_point != 0 && second_point != 0;
+}
+
 inline bool JsonPullParser::short_pair(double& first, double& second) {
-    const PairBlock block = classify_pair_block(next_);
-    const auto comma = static_cast<unsigned>(std::countr_zero(block.commas));  // 32 for none
-    const auto close = static_cast<unsigned>(std::countr_zero(block.closes));
-    if (close >= kPairBlockSize || comma >= close || close >= static_cast<std::size_t>(end_ - next_)) return false;
-    const unsigned first_point = short_number_point(block, 1, comma);
-    const unsigned second_point = short_number_point(block, comma + 1, close);
-    if (first_point == 0 || second_point == 0) return false;
-    first = short_number(1, comma, first_point);
-    second = short_number(comma + 1, close, second_point);
+    unsigned comma, close, first_point, second_point;
+    if (!short_pair_shape(next_, comma, close, first_point, second_point)) return false;
+    first = short_number(next_, 1, comma, first_point);
+    second = short_number(next_, comma + 1, close, second_point);
     advance_to(next_ + close + 1);
     return true;
+}
+
+inline const char* JsonPullParser::hundredths_pair_at(const char* at, std::uint64_t& first,
+                                                      std::uint64_t& second) const {
+    unsigned comma, close, first_point, second_point;
+    if (*at != '[' || !short_pair_shape(at, comma, close, first_point, second_point) ||
+        !short_hundredths(at, 1, comma, first_point, first) ||
+        !short_hundredths(at, comma + 1, close, second_point, second))
+        return nullptr;
+    return at + close + 1;
+}
+
+// The position is kept in a local throughout, so that what `pair` stores
+// cannot make the compiler load it again.
+template <class Pair>
+JsonPullParser::LadderStop JsonPullParser::hundredths_pairs(Pair&& pair) {
+    const char* at = next_;
+    for (;;) {
+        std::uint64_t first, second;
+        const char* const after = hundredths_pair_at(at, first, second);
+        if (after == nullptr) {
+            next_ = at;
+            return LadderStop::AtElement;
+        }
+        pair(first, second);
+        at = after;
+        if (*at == ',') {
+            ++at;
+            continue;
+        }
+        if (*at == ']') {
+            next_ = at + 1;
+            return LadderStop::Closed;
+        }
+        next_ = at;
+        return LadderStop::AfterElement;
+    }
 }
 
 // An array of short numbers that ends inside the block, as the "bdatb"
@@ -346,7 +459,7 @@ inline bool JsonPullParser::skip_short_numbers() {
     std::uint32_t commas = block.commas & inside;
     for (unsigned start = 1;;) {
         const unsigned stop = commas != 0 ? static_cast<unsigned>(std::countr_zero(commas)) : close;
-        if (short_number_point(block, start, stop) == 0) return false;
+        if (short_number_point(next_, block, start, stop) == 0) return false;
         if (commas == 0) break;
         commas &= commas - 1;
         start = stop + 1;
@@ -361,7 +474,7 @@ inline bool JsonPullParser::number_pair(double& first, double& second) {
 }
 
 // A value of the line at the parser's position, read the way
-// market_change_reading.h reads values: every reading consumes it.
+// market_change_encoding.h reads values: every reading consumes it.
 class PullValue {
 public:
     PullValue(JsonPullParser& parser, int depth) : parser_(&parser), depth_(depth) {}
@@ -389,6 +502,11 @@ public:
         if (!is_string()) return skipped();
         return parser_->string();
     }
+    // The k of a plain number that is k / 100 exactly, when the parser's
+    // hundredths() takes it; anything else is left unread.
+    bool hundredths(std::uint64_t& k) {
+        return JsonPullParser::starts_number(parser_->peek()) && parser_->hundredths(k);
+    }
     // The number as read, for a caller that keeps its kind.
     std::optional<JsonPullParser::Number> any_number() {
         if (!is_number()) return skipped();
@@ -415,6 +533,23 @@ public:
             parser_->consume(':');
             visit(key, PullValue(*parser_, depth_ + 1));
             if (close_or_next('}')) return true;
+        }
+    }
+
+    // elements() of a ladder: each element that the parser's
+    // hundredths_pairs() takes goes to pair(first, second), every other to
+    // other(item).
+    template <class Pair, class Other>
+    bool ladder(Pair&& pair, Other&& other) {
+        if (parser_->peek() != '[') return not_container();
+        if (enter_and_close(']')) return true;
+        // Too deep for the pair's numbers: the general reading refuses them.
+        const bool pairs = depth_ + 1 < JsonPullParser::kMaxDepth;
+        for (;;) {
+            const auto stop = pairs ? parser_->hundredths_pairs(pair) : JsonPullParser::LadderStop::AtElement;
+            if (stop == JsonPullParser::LadderStop::Closed) return true;
+            if (stop == JsonPullParser::LadderStop::AtElement) other(PullValue(*parser_, depth_ + 1));
+            if (close_or_next(']')) return true;
         }
     }
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/cache/market_change_reading.h"
 #include "core/input/json_pull_parser.h"
 #include "core/input/json_syntax_error.h"
 #include "core/input/line_text.h"
@@ -24,22 +23,20 @@ namespace {
 
 }  // namespace
 
-void select_line_message(std::string_view line, cache::StoredMessages& out, LineScratch& records) {
-    records.clear();
-    records.unescaped.clear();
+void select_line_message(std::string_view line, cache::StoredMessages& out, LineScratch& scratch) {
+    scratch.unescaped.clear();
     std::optional<std::int64_t> pt;
     bool has_changes = false;
     bool whole_line_is_change = false;
     try {
-        JsonPullParser parser(line, records.unescaped);
+        JsonPullParser parser(line, scratch.unescaped);
         PullValue(parser, 0).members([&](std::string_view key, PullValue value) {
             if (key == "pt") {
                 pt = value.integer();
             } else if (key == "mc") {
                 // A later "mc" replaces what an earlier one gave.
-                records.clear();
-                has_changes = value.elements(
-                    [&](PullValue change) { cache::read_market_change_value(change, records.next()); });
+                scratch.message.start();
+                has_changes = value.elements([&](PullValue change) { scratch.message.add_market_change(change); });
             } else {
                 if (key == "marketDefinition" || key == "rc") whole_line_is_change = true;
                 value.skip();
@@ -51,14 +48,14 @@ void select_line_message(std::string_view line, cache::StoredMessages& out, Line
             if (!whole_line_is_change) return;
             // Without a usable "mc" the line itself is the market change: a
             // second pass reads it as one.
-            records.clear();
-            JsonPullParser again(line, records.unescaped);
-            cache::read_market_change_value(PullValue(again, 0), records.next());
+            scratch.message.start();
+            JsonPullParser again(line, scratch.unescaped);
+            scratch.message.add_market_change(PullValue(again, 0));
         }
     } catch (const JsonPullParser::Malformed&) {
         fail_for(line);
     }
-    records.append_to(out, *pt);
+    out.append(*pt, scratch.message.finish());
 }
 
 }  // namespace quorvane::input

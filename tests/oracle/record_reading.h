@@ -1,6 +1,6 @@
-// Reads one market-change value into a MarketChangeRecord, over any JSON
-// value that offers the consuming readings below, so that the parsed
-// document and the one-pass line reader fill records by the same rules.
+// The plain reading of a market-change value into a MarketChangeRecord, over
+// any JSON value that offers the consuming readings below: the oracle that
+// the store's encoding of the same value must decode to.
 //
 // A Value is read exactly once, by one of: integer(), number(), string(),
 // boolean() (each std::nullopt for another kind), number_pair(first,
@@ -14,9 +14,11 @@
 // one left.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -71,10 +73,6 @@ void string(Value value, std::optional<std::string_view>& out, PricePairPool&) {
 template <class Value>
 void boolean(Value value, std::optional<bool>& out, PricePairPool&) { set(out, value.boolean()); }
 template <class Value>
-void non_empty_string(Value value, std::optional<std::string_view>& out, PricePairPool&) {
-    set(out, non_empty_string(value));
-}
-template <class Value>
 void sp_input(Value value, SpInput& out, PricePairPool&) { out = sp_input(value); }
 
 // Reads `field` into the member of `record` that `key` names in `LIST`;
@@ -95,11 +93,11 @@ void sp_input(Value value, SpInput& out, PricePairPool&) { out = sp_input(value)
 // second element that is not a number reads as 0.0.
 template <class Value>
 void price_pairs(Value value, std::optional<PricePairs>& out, PricePairPool& storage) {
-    storage.start_run();
+    std::vector<PricePair> read;
     const bool is_array = value.elements([&](Value item) {
         PricePair pair{0.0, 0.0};
         if (item.number_pair(pair.price, pair.size)) {
-            storage.add_to_run(pair);
+            read.push_back(pair);
             return;
         }
         std::size_t count = 0;
@@ -109,11 +107,15 @@ void price_pairs(Value value, std::optional<PricePairs>& out, PricePairPool& sto
             else field.skip();
             ++count;
         });
-        if (count >= 2) storage.add_to_run(pair);
+        if (count >= 2) read.push_back(pair);
     });
-    const std::span<PricePair> pairs = storage.finish_run();
-    if (is_array) out.emplace(pairs.data(), pairs.size());
-    else out.reset();
+    if (!is_array) {
+        out.reset();
+        return;
+    }
+    const std::span<PricePair> pairs = storage.allocate(read.size());
+    std::copy(read.begin(), read.end(), pairs.begin());
+    out.emplace(pairs.data(), pairs.size());
 }
 
 QUORVANE_FIELD_READER(definition_runner_field, DefinitionRunnerRecord, QUORVANE_DEFINITION_RUNNER_FIELDS)
@@ -204,7 +206,8 @@ void read_market_change_value(Value value, MarketChangeRecord& record) {
     reading::reset(record);
     record.is_object = value.members([&](std::string_view key, Value field) {
         if (reading::market_change_field(key, field, record, record.pair_storage)) return;
-        if (key == "rc") {
+        if (key == "id") reading::set(record.id, reading::non_empty_string(field));
+        else if (key == "rc") {
             record.runner_changes.clear();
             record.has_runner_changes = field.elements([&](Value item) {
                 if (!reading::runner_change(item, record.runner_changes.emplace_back(), record.pair_storage))

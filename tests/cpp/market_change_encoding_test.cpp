@@ -1,11 +1,15 @@
-// The readings of the one-pass reader and the rules by which a market-change
-// value fills a record.
-#include "core/cache/market_change_reading.h"
+// The readings of the one-pass reader, and the rules by which a market-change
+// value is stored: each value is encoded, stored and decoded again.
+#include "core/cache/market_change_encoding.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdlib>
 #include <string>
 
+#include "core/cache/message_encoder.h"
+#include "core/cache/stored_messages.h"
 #include "core/input/json_pull_parser.h"
 #include "padded_line.h"
 #include "record_dump.h"
@@ -27,17 +31,24 @@ auto read_value(const std::string& json, Read read) {
     return result;
 }
 
-// The record's texts are views into the line: it is dumped while that lives.
-std::string read_into(const std::string& json, MarketChangeRecord& record) {
-    return read_value(json, [&](PullValue value) {
-        read_market_change_value(value, record);
-        return testing::dump(record);
+// The change that `json` stores, decoded; `message` may hold earlier ones.
+std::string read_into(const std::string& json, MessageEncoder& message) {
+    message.start();
+    read_value(json, [&](PullValue value) {
+        message.add_market_change(value);
+        return true;
     });
+    StoredMessages store;
+    store.append(1, message.finish());
+    std::string dump;
+    MarketChangeRecord scratch;
+    store.for_each_market_change(0, scratch, [&](const MarketChangeRecord& change) { dump = testing::dump(change); });
+    return dump;
 }
 
 std::string read_dump(const std::string& json) {
-    MarketChangeRecord record;
-    return read_into(json, record);
+    MessageEncoder message;
+    return read_into(json, message);
 }
 
 // --- the five readings over single values
@@ -287,7 +298,7 @@ struct DumpCase {
 
 class Messages : public ::testing::TestWithParam<DumpCase> {};
 
-TEST_P(Messages, ReadAsRecord) { EXPECT_EQ(read_dump(GetParam().json), GetParam().expected) << GetParam().json; }
+TEST_P(Messages, StoredAsRead) { EXPECT_EQ(read_dump(GetParam().json), GetParam().expected) << GetParam().json; }
 
 INSTANTIATE_TEST_SUITE_P(
     PricePairs, Messages,
@@ -324,14 +335,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DumpCase{"5", "not-object"}, DumpCase{"null", "not-object"}, DumpCase{"[{\"id\":\"1\"}]", "not-object"},
                       DumpCase{"\"x\"", "not-object"}, DumpCase{"{}", ""}));
 
-TEST(ReadMarketChange, ReusedRecordKeepsNothingOfThePreviousValue) {
-    MarketChangeRecord record;
+TEST(ReadMarketChange, ReusedEncoderKeepsNothingOfThePreviousValue) {
+    MessageEncoder message;
     read_into(R"({"id":"1.2","img":true,"tv":3,"marketDefinition":{"venue":"A","runners":[{}]},)"
               R"("rc":[{"id":1,"atb":[[1,2]]}]})",
-              record);
-    EXPECT_EQ(read_into(R"({"rc":[{"id":2}]})", record), "rc[{id=2}]");
-    // The earlier definition's contents stay until a definition is read, but no longer count.
-    EXPECT_EQ(record.definition_kind, MarketChangeRecord::Definition::Absent);
+              message);
+    EXPECT_EQ(read_into(R"({"rc":[{"id":2}]})", message), "rc[{id=2}]");
 }
 
 TEST(ReadMarketChange, LaddersOfManyRunnersKeepTheirPairsAcrossStorageBlocks) {
@@ -361,6 +370,42 @@ TEST(ReadMarketChange, LaddersOfManyRunnersKeepTheirPairsAcrossStorageBlocks) {
     expected += "]";
     EXPECT_EQ(read_dump(json), expected);
 }
+
+// Numbers that the reader may take as hundredths, and their neighbours that
+// it must not: each is stored as the double that strtod reads.
+class StoredNumbers : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(StoredNumbers, DecodeToTheDoubleOfTheirText) {
+    const std::string& text = GetParam();
+    const auto bits = std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr));
+    for (const std::string& ladder : {"[[" + text + "," + text + "]]", "[[1,2],[" + text + "," + text + "],[3,4]]"}) {
+        MessageEncoder message;
+        message.start();
+        read_value(R"({"rc":[{"atb":)" + ladder + R"(,"ltp":)" + text + R"(,"id":1}],"tv":)" + text + "}",
+                   [&](PullValue value) {
+                       message.add_market_change(value);
+                       return true;
+                   });
+        StoredMessages store;
+        store.append(1, message.finish());
+        MarketChangeRecord scratch;
+        store.for_each_market_change(0, scratch, [&](const MarketChangeRecord& change) {
+            ASSERT_EQ(change.runner_changes.size(), 1u);
+            const RunnerChangeRecord& runner = change.runner_changes[0];
+            const PricePair& pair = (*runner.available_to_back)[runner.available_to_back->size() > 1 ? 1 : 0];
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(pair.price), bits) << ladder;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(pair.size), bits) << ladder;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(*runner.last_price_traded), bits);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(*change.total_matched), bits);
+        });
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, StoredNumbers,
+                         ::testing::Values("0", "0.0", "0.5", "0.05", "0.10", "5.00", "1.01", "10", "1000.5",
+                                           "99999.99", "999999.9", "123456.78", "1234567", "12345678",
+                                           "123456789", "1.234", "1.005", "1e2", "1.5E1", "7.5e-1", "1.0e0",
+                                           "-1.5", "-0", "-0.0", "0.001"));
 
 }  // namespace
 }  // namespace quorvane::cache
