@@ -180,7 +180,8 @@ def bench_files(given: list[Path], sizes: list[str]) -> list[BenchFile]:
 
 # Load speed and memory. The files of one content load in rounds: in every round the C++
 # benchmark's DOM parse of the plain file, then each file's loads for about
-# LOAD_ROUND_SECONDS, so that a burst of other work on the machine falls on both sides alike.
+# LOAD_ROUND_SECONDS, in turn first and last, so that a burst of other work on the machine
+# falls on both sides alike.
 
 LOAD_ROUND_SECONDS = 0.2
 
@@ -243,7 +244,9 @@ def load_section(quorvane, files: list[BenchFile], runs: int, dom_bench: Path | 
             if plain and dom_bench:
                 seconds, context = dom_seconds(dom_bench, plain.path)
                 dom.append(seconds)
-            for file in group:
+            # The file loaded first follows the other side's process, which leaves the machine
+            # colder than any warm-up load undoes: the order turns round from round to round.
+            for file in group if round_ % 2 == 0 else reversed(group):
                 timings[file.label] += load_timings(quorvane, file.path, loads[file.label])
         for file in group:
             memory = memory_in_fresh_process(file.path)
