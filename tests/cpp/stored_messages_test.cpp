@@ -98,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
         R"({"tv":2,"rc":[{"hc":1,"id":3,"tv":5,"atb":[[1,2]],"ltp":2,"atb":[[3,4],[5,6]],"trd":7}],"id":"x",)"
         R"("marketDefinition":{"runners":[{"bsp":2,"name":"A","id":1,"name":"B"}],"venue":"V","status":"S",)"
         R"("venue":7},"img":true,"rc":[{"ltp":2,"id":1},{"id":"2","atb":[[1,2]]},{"atl":[[1,2]],"id":4}]})",
-        R"({"marketDefinition":{"venue":"V"},"id":"y","marketDefinition":5,"tv":1,"id":""})"));
+        R"({"marketDefinition":{"venue":"V"},"id":"y","marketDefinition":5,"tv":1,"id":""})",
+        // Out of order with no payload left at all.
+        R"({"marketDefinition":5,"rc":5})"));
 
 // The shortest text that reads back as `value`; simdjson takes "-0" for the integer 0.
 std::string shortest(double value) {

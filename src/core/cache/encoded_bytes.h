@@ -24,6 +24,7 @@ public:
     // Ends a write that started at room().
     void commit(std::uint8_t* end) { size_ = static_cast<std::size_t>(end - bytes_.get()); }
     void append(const std::uint8_t* bytes, std::size_t count) {
+        if (count == 0) return;  // an empty buffer may have no storage yet
         std::uint8_t* at = room(count);
         std::memcpy(at, bytes, count);
         size_ += count;

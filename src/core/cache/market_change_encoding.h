@@ -43,7 +43,7 @@ inline void put(EncodedBytes& out, const encoding::DoubleCode& code) {
 inline void put(EncodedBytes& out, double value) { put(out, encoding::encode_double(value)); }
 inline void put(EncodedBytes& out, std::string_view text) {
     std::uint8_t* at = encoding::write_varint(out.room(encoding::kMaxVarintBytes + text.size()), text.size());
-    std::memcpy(at, text.data(), text.size());
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
     out.commit(at + text.size());
 }
 inline void put_pair(EncodedBytes& out, const encoding::DoubleCode& price, const encoding::DoubleCode& size) {
