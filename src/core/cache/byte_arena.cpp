@@ -17,12 +17,12 @@ std::uint8_t* ByteArena::move_region(std::uint8_t* at, std::size_t bytes) {
     const std::size_t room =
         std::max({used + bytes, kFirstChunkBytes, std::min(chunk_bytes_total_, kMaxChunkBytes)}) + kReadPast;
     // Not zeroed: every byte is written before it is read, read-past bytes by close().
-    auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(room);
-    if (used != 0) std::memcpy(chunk.get(), region_, used);
-    region_ = chunk.get();
-    limit_ = region_ + room - kReadPast;
-    chunk_bytes_total_ += room;
-    chunks_.push_back({std::move(chunk), room});
+    memory::OwnedBlock chunk(room);
+    if (used != 0) std::memcpy(chunk.bytes(), region_, used);
+    region_ = chunk.bytes();
+    limit_ = region_ + chunk.size() - kReadPast;
+    chunk_bytes_total_ += chunk.size();
+    chunks_.push_back(std::move(chunk));
     return region_ + used;
 }
 
@@ -37,18 +37,15 @@ const std::uint8_t* ByteArena::close(std::uint8_t* at) {
 
 const std::uint8_t* ByteArena::shrink_to_fit() {
     if (chunks_.empty()) return nullptr;
-    Chunk& last = chunks_.back();
-    const auto used = static_cast<std::size_t>(region_ - last.bytes.get()) + kReadPast;
-    if (used < last.size) {
-        auto trimmed = std::make_unique_for_overwrite<std::uint8_t[]>(used);
-        std::memcpy(trimmed.get(), last.bytes.get(), used);
-        chunk_bytes_total_ -= last.size - used;
-        last = {std::move(trimmed), used};
-        region_ = last.bytes.get() + used - kReadPast;
-        limit_ = region_;
-    }
+    memory::OwnedBlock& last = chunks_.back();
+    const auto used = static_cast<std::size_t>(region_ - last.bytes()) + kReadPast;
+    chunk_bytes_total_ -= last.size();
+    last.shrink(used);
+    chunk_bytes_total_ += last.size();
+    region_ = last.bytes() + used - kReadPast;
+    limit_ = region_;
     chunks_.shrink_to_fit();
-    return chunks_.back().bytes.get();
+    return chunks_.back().bytes();
 }
 
 }  // namespace quorvane::cache

@@ -6,8 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
+
+#include "core/memory/recycled_blocks.h"
 
 namespace quorvane::cache {
 
@@ -33,32 +34,29 @@ public:
     const std::uint8_t* close(std::uint8_t* at);
 
     // Start of the last chunk, or null before the first region is written.
-    const std::uint8_t* last_chunk() const { return chunks_.empty() ? nullptr : chunks_.back().bytes.get(); }
+    const std::uint8_t* last_chunk() const { return chunks_.empty() ? nullptr : chunks_.back().bytes(); }
 
     // Whether a region starts in the last chunk; chunks lie anywhere in memory.
     bool in_last_chunk(const std::uint8_t* region) const {
         if (chunks_.empty()) return false;
-        const std::uint8_t* begin = chunks_.back().bytes.get();
-        return !std::less<>{}(region, begin) && std::less<>{}(region, begin + chunks_.back().size);
+        const std::uint8_t* begin = chunks_.back().bytes();
+        return !std::less<>{}(region, begin) && std::less<>{}(region, begin + chunks_.back().size());
     }
 
     // Gives the unused end of the last chunk back, once writing is over. The
-    // chunk moves: returns its new start, where its regions keep their
-    // offsets.
+    // chunk may move: returns its start, where its regions keep their offsets.
     const std::uint8_t* shrink_to_fit();
 
     // Bytes of every chunk, for memory accounting.
-    std::size_t memory_bytes() const { return chunk_bytes_total_ + chunks_.capacity() * sizeof(Chunk); }
+    std::size_t memory_bytes() const {
+        return chunk_bytes_total_ + chunks_.capacity() * sizeof(memory::OwnedBlock);
+    }
 
 private:
-    struct Chunk {
-        std::unique_ptr<std::uint8_t[]> bytes;
-        std::size_t size;  // kReadPast included
-    };
-
     std::uint8_t* move_region(std::uint8_t* at, std::size_t bytes);
 
-    std::vector<Chunk> chunks_;
+    // Recycled: a replay's next load takes them again.
+    std::vector<memory::OwnedBlock> chunks_;  // kReadPast included
     std::size_t chunk_bytes_total_ = 0;
     std::uint8_t* region_ = nullptr;
     std::uint8_t* limit_ = nullptr;  // kReadPast before the end of the last chunk
