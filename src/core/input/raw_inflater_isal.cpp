@@ -16,7 +16,16 @@ namespace {
 
 #if defined(__x86_64__)
 [[gnu::target("avx")]] void zero_upper_halves() { _mm256_zeroupper(); }
-const bool kHasAvx = __builtin_cpu_supports("avx");
+
+// Asked once, on first use: a static initializer may run before the
+// compiler's own CPU detection has.
+bool has_avx() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
+    return has;
+}
 #endif
 
 // ISA-L's AVX-512 kernels return with the upper halves of the vector
@@ -25,7 +34,7 @@ const bool kHasAvx = __builtin_cpu_supports("avx");
 // tenth of a plain file's load after one gzip file was read.
 void leave_vector_state_clean() {
 #if defined(__x86_64__)
-    if (kHasAvx) zero_upper_halves();
+    if (has_avx()) zero_upper_halves();
 #endif
 }
 
