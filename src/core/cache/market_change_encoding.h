@@ -112,6 +112,18 @@ void sp_input(Value value, RecordWriter& record, unsigned entry, unsigned bit, E
     record.set_bits(bit, 2, static_cast<unsigned>(kind));
 }
 
+// Ends a list entry begun at `entry`: its count and items when the value
+// was an array, no payload otherwise; the entry's bit says which.
+inline void end_list(RecordWriter& record, CountedList& list, unsigned entry, unsigned bit, bool is_array) {
+    if (is_array) {
+        list.close();
+        record.end(entry);
+    } else {
+        record.abandon(entry);
+    }
+    record.set_bits(bit, 1, is_array);
+}
+
 // Elements that are not arrays of at least two are dropped; a first or
 // second element that is not a number reads as 0.0.
 template <class Value>
@@ -141,13 +153,7 @@ void price_pairs(Value value, RecordWriter& record, unsigned entry, unsigned bit
             put_pair(scratch.out, price, size);
             pairs.add();
         });
-    if (is_array) {
-        pairs.close();
-        record.end(entry);
-    } else {
-        record.abandon(entry);
-    }
-    record.set_bits(bit, 1, is_array);
+    end_list(record, pairs, entry, bit, is_array);
 }
 
 // Encodes `field` into the entry that `key` names in `LIST`; false when the
@@ -181,13 +187,7 @@ void list(Value value, RecordWriter& record, unsigned entry, unsigned bit, Encod
     const bool is_array = value.elements([&](Value element) {
         if (item(element)) items.add();
     });
-    if (is_array) {
-        items.close();
-        record.end(entry);
-    } else {
-        record.abandon(entry);
-    }
-    record.set_bits(bit, 1, is_array);
+    end_list(record, items, entry, bit, is_array);
 }
 
 // Writes nothing, and returns false, when the value does not make a runner
