@@ -6,6 +6,9 @@
 namespace quorvane::input {
 namespace {
 
+// The index reads whole blocks, into the padding after the data.
+static_assert(LINE_PADDING + 1 >= kLineFeedBlockSize);
+
 std::string_view without_carriage_return(const char* begin, const char* line_feed) {
     const char* end = line_feed != begin && line_feed[-1] == '\r' ? line_feed - 1 : line_feed;
     return {begin, static_cast<std::size_t>(end - begin)};
@@ -19,18 +22,15 @@ LineReader::LineReader(ByteSource& source)
 std::optional<std::string_view> LineReader::next_line() {
     for (;;) {
         char* const begin = buffer_.get() + begin_;
-        const std::size_t unscanned = end_ - begin_ - scanned_;
-        if (auto* line_feed = static_cast<const char*>(std::memchr(begin + scanned_, '\n', unscanned))) {
-            begin_ = static_cast<std::size_t>(line_feed - buffer_.get()) + 1;
-            scanned_ = 0;
-            return without_carriage_return(begin, line_feed);
+        const std::size_t line_feed = line_feeds_.next(begin_);
+        if (line_feed != end_) {
+            begin_ = line_feed + 1;
+            return without_carriage_return(begin, buffer_.get() + line_feed);
         }
-        scanned_ = end_ - begin_;
         if (ended_) {
             if (begin_ == end_) return std::nullopt;
             const std::string_view last(begin, end_ - begin_);
             begin_ = end_;
-            scanned_ = 0;
             return last;
         }
         if (begin_ == 0 && end_ == LINE_BUFFER_SIZE) return gather_long_line();
@@ -49,19 +49,20 @@ bool LineReader::refill() {
     // Zeroing the whole megabyte up front would dominate small inputs; only
     // the bytes a parser may read past a line's end need defined contents.
     std::memset(buffer_.get() + end_, 0, LINE_PADDING);
+    line_feeds_.index(buffer_.get(), end_);
     ended_ = got == 0;
     return !ended_;
 }
 
 std::string_view LineReader::gather_long_line() {
     long_line_.assign(buffer_.get(), buffer_.get() + end_);
-    begin_ = end_ = scanned_ = 0;
+    begin_ = end_ = 0;
     std::size_t length = long_line_.size();
     while (refill()) {
         const char* data = buffer_.get();
-        if (auto* line_feed = static_cast<const char*>(std::memchr(data, '\n', end_))) {
-            long_line_.insert(long_line_.end(), data, line_feed);
-            begin_ = static_cast<std::size_t>(line_feed - data) + 1;
+        if (const std::size_t line_feed = line_feeds_.next(0); line_feed != end_) {
+            long_line_.insert(long_line_.end(), data, data + line_feed);
+            begin_ = line_feed + 1;
             length = long_line_.size();
             if (long_line_.back() == '\r') --length;
             break;

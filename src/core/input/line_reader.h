@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/input/byte_source.h"
+#include "core/input/line_feed_index.h"
 
 namespace quorvane::input {
 
@@ -33,9 +34,9 @@ private:
 
     ByteSource& source_;
     std::unique_ptr<char[]> buffer_;
-    std::size_t begin_ = 0;    // first byte not yet handed out
-    std::size_t scanned_ = 0;  // bytes after begin_ known to hold no line feed
+    std::size_t begin_ = 0;  // first byte not yet handed out
     std::size_t end_ = 0;
+    LineFeedIndex line_feeds_;  // of the bytes up to end_
     bool ended_ = false;
     std::vector<char> long_line_;
 };
