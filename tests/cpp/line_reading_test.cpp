@@ -56,6 +56,13 @@ INSTANTIATE_TEST_SUITE_P(FaultsBesideExactNumbers, LineReading, ::testing::Value
     Case{"[18446744073709551616 x]", "ERR expected `,` or `]` at line 1 column 23"},
     Case{"[-0]x", "ERR trailing characters at line 1 column 5"}));
 
+// Faults just after the start that nearly every line has.
+INSTANTIATE_TEST_SUITE_P(FaultsAfterTheUsualHead, LineReading, ::testing::Values(
+    Case{R"({"op":"mcm","clk":"A","pt":})", "ERR expected value at line 1 column 28"},
+    Case{R"({"op":"mcm","clk":"A","pt":7)", "ERR EOF while parsing an object at line 1 column 28"},
+    Case{R"({"op":"mcm","clk":"A","pt":)", "ERR EOF while parsing a value at line 1 column 27"},
+    Case{R"({"op":"mcm","clk":"A)", "ERR EOF while parsing a string at line 1 column 20"}));
+
 // Empty containers count as a level too: 127 levels parse, 128 do not.
 INSTANTIATE_TEST_SUITE_P(NestingLimit, LineReading, ::testing::Values(
     Case{nested_arrays(127, "1"), nested_arrays(127, "u64:1")},

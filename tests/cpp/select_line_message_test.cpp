@@ -69,6 +69,20 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{R"({"pt":5})", ""},
         LineCase{R"({"pt":5,"op":"heartbeat"})", ""}));
 
+// Lines that start as the exchange writes them, and near misses of that start.
+INSTANTIATE_TEST_SUITE_P(
+    UsualHead, SelectLine,
+    ::testing::Values(LineCase{R"({"op":"mcm","clk":"AB","pt":7,"mc":[{"id":"1.2"}]})", R"(pt=7 | id="1.2")"},
+                      LineCase{R"({"op":"mcm","clk":"","pt":7,"mc":[]})", "pt=7"},
+                      LineCase{R"({"op":"mcm","clk":"A\"B","pt":7,"mc":[]})", "pt=7"},
+                      LineCase{R"({"op":"mcm","clk":"é","pt":7,"mc":[]})", "pt=7"},
+                      LineCase{"{\"op\":\"mcm\",\"clk\":\"\xC3\xA9\",\"pt\":7,\"mc\":[]}", "pt=7"},
+                      LineCase{R"({"op":"mcm","clk":"0123456789abcdefXYZ","pt":7,"mc":[]})", "pt=7"},
+                      LineCase{R"({"op":"mcm","clk":"A", "pt":7,"mc":[]})", "pt=7"},
+                      LineCase{R"({"op":"mcm","clk":"A","pt":7,"mc":[],"pt":9})", "pt=9"},
+                      LineCase{R"({"op":"mcm","clk":"A","pt":"7","mc":[{}]})", ""},
+                      LineCase{R"({"op":"mcm","clk":"A","pt":7})", ""}));
+
 INSTANTIATE_TEST_SUITE_P(OtherLines, SelectLine,
                          ::testing::Values(LineCase{"[1,2]", ""}, LineCase{"5", ""}, LineCase{"{}", ""},
                                            LineCase{"\"mc\"", ""}, LineCase{"null", ""}));

@@ -90,6 +90,11 @@ public:
     LadderStop hundredths_pairs(Pair&& pair);
     bool boolean();             // at "true" or "false"
     void skip_value(int depth);
+    // At the start of a line: true, past the ':' after "pt", when the line
+    // starts as the exchange writes nearly every line, `{"op":"mcm","clk":`
+    // and a plain text, then `,"pt":`; false, and nothing read, otherwise.
+    // Those members need no reading but the check.
+    bool usual_head();
 
     // After the root value: nothing but whitespace may follow.
     void finish() {
@@ -468,6 +473,22 @@ inline bool JsonPullParser::skip_short_numbers() {
     return true;
 }
 
+inline bool JsonPullParser::usual_head() {
+    static constexpr std::string_view kStart = R"({"op":"mcm","clk":")";
+    static constexpr std::string_view kPublishTime = R"(,"pt":)";
+    // The byte after the line is at most ' ', which neither text holds: a
+    // match never runs past the line.
+    const char* const start = next_;
+    if (std::memcmp(start, kStart.data(), kStart.size()) != 0) return false;
+    const char* const text = start + kStart.size();
+    const unsigned special = first_special_byte(text);
+    const char* const quote = text + special;
+    if (special == kTextBlockSize || *quote != '"' || quote >= end_) return false;
+    if (std::memcmp(quote + 1, kPublishTime.data(), kPublishTime.size()) != 0) return false;
+    advance_to(quote + 1 + kPublishTime.size());
+    return true;
+}
+
 inline bool JsonPullParser::number_pair(double& first, double& second) {
     if (peek() != '[') return false;
     return short_pair(first, second) || stepped_pair(first, second);
@@ -525,12 +546,18 @@ public:
 
     template <class Visit>
     bool members(Visit&& visit) {
-        if (parser_->peek() != '{') return not_container();
-        if (enter_and_close('}')) return true;
-        for (;;) {
-            if (parser_->peek() != '"') throw JsonPullParser::Malformed{};
-            const std::string_view key = parser_->key();
-            parser_->consume(':');
+        return members(std::optional<std::string_view>(), visit);
+    }
+    // members() where the caller may have read the object's start and the
+    // key of its first member itself: `first_key` then names the member, and
+    // the parser stands at its value.
+    template <class Visit>
+    bool members(std::optional<std::string_view> first_key, Visit&& visit) {
+        if (!first_key) {
+            if (parser_->peek() != '{') return not_container();
+            if (enter_and_close('}')) return true;
+        }
+        for (std::string_view key = first_key ? *first_key : next_key();; key = next_key()) {
             visit(key, PullValue(*parser_, depth_ + 1));
             if (close_or_next('}')) return true;
         }
@@ -564,6 +591,13 @@ public:
     }
 
 private:
+    // A member's key and the ':' after it.
+    std::string_view next_key() {
+        if (parser_->peek() != '"') throw JsonPullParser::Malformed{};
+        const std::string_view key = parser_->key();
+        parser_->consume(':');
+        return key;
+    }
     // Any reading of a value of another kind: the value is still checked.
     std::nullopt_t skipped() {
         skip();

@@ -30,7 +30,7 @@ void select_line_message(std::string_view line, cache::StoredMessages& out, Line
     bool whole_line_is_change = false;
     try {
         JsonPullParser parser(line, scratch.unescaped);
-        PullValue(parser, 0).members([&](std::string_view key, PullValue value) {
+        const auto member = [&](std::string_view key, PullValue value) {
             if (key == "pt") {
                 pt = value.integer();
             } else if (key == "mc") {
@@ -41,7 +41,9 @@ void select_line_message(std::string_view line, cache::StoredMessages& out, Line
                 if (key == "marketDefinition" || key == "rc") whole_line_is_change = true;
                 value.skip();
             }
-        });
+        };
+        const bool usual_head = parser.usual_head();
+        PullValue(parser, 0).members(usual_head ? std::optional<std::string_view>("pt") : std::nullopt, member);
         parser.finish();
         if (pt.value_or(0) < 1) return;
         if (!has_changes) {
