@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "core/cache/record_layout.h"
 #include "core/cache/stored_encoding.h"

@@ -8,10 +8,10 @@
 #include <memory>
 #include <span>
 #include <utility>
-#include <vector>
 
 #include "core/cache/byte_arena.h"
 #include "core/cache/market_change_record.h"
+#include "core/memory/realloc_array.h"
 
 namespace quorvane::cache {
 
@@ -51,7 +51,7 @@ private:
     static const std::uint8_t* decode_change_count(const std::uint8_t* at, std::size_t& count);
     static const std::uint8_t* decode_market_change(const std::uint8_t* at, MarketChangeRecord& record);
 
-    std::vector<Message> messages_;
+    memory::ReallocArray<Message> messages_;
     ByteArena encoded_;  // the messages, back to back
 };
 
