@@ -52,8 +52,12 @@ public:
             capacity_ = 0;
             return;
         }
-        // A shrinking realloc keeps the pages it keeps.
-        resize_storage(size_);
+        // A shrinking realloc keeps the pages it keeps; should it fail, the
+        // array keeps its room, as a loaded store should not fail for it.
+        if (void* const kept = std::realloc(data_, size_ * sizeof(T))) {
+            data_ = static_cast<T*>(kept);
+            capacity_ = size_;
+        }
     }
 
 private:
