@@ -95,13 +95,13 @@ TEST(ReadAhead, StopsItsThreadWhenLeftEarly) {
 // reported with its number before the truncation in a later part.
 TEST(ReadAhead, ReportsTheFirstFaultOfALargeGzipStream) {
     std::string text = testing::sample_lines(90'000);
-    const std::size_t bad_line = 40'000;
+    const std::size_t bad_line = 10'000;
     std::size_t at = 0;
     for (std::size_t line = 1; line < bad_line; ++line) at = text.find('\n', at) + 1;
     text.insert(at, "{\"pt\":\n");
     ASSERT_GT(at, ReadAheadSource::kReadDirectly);
-    ASSERT_LT(at + 100, ReadAheadSource::kReadDirectly + ReadAheadSource::kBufferSize);
-    ASSERT_GT(text.size(), ReadAheadSource::kReadDirectly + ReadAheadSource::kBufferSize);
+    // No piece is longer than a buffer: the truncation lies in a later one.
+    ASSERT_GT(text.size(), at + 2 * ReadAheadSource::kBufferSize);
     std::string compressed = gzip_member(text);
     compressed.resize(compressed.size() - 100);
     try {

@@ -1,31 +1,33 @@
-// Reads another source on a thread of its own, a few buffers ahead of the
+// Reads another source on a thread of its own, a few pieces ahead of the
 // caller, so that decompressing a file and reading its lines overlap. The
-// first megabyte is read directly: a small file is over before a thread
-// would pay for itself. The thread starts once that megabyte is read, and
-// reads the next while the caller takes it in.
+// first piece is read directly: a file that small is over before handing
+// pieces between threads pays. The pieces after it start small, so that the
+// caller soon has one, and double up to a megabyte.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <span>
-#include <thread>
 
 #include "core/input/byte_source.h"
+#include "core/input/reused_thread.h"
+#include "core/memory/recycled_blocks.h"
 
 namespace quorvane::input {
 
 class ReadAheadSource final : public ByteSource {
 public:
-    // A buffer is filled by one read where the source can, as large as the
-    // line reader's own, so that a fault of a decoder loses the same bytes
-    // read ahead as read directly.
-    static constexpr std::size_t kBufferSize = 1024 * 1024;
+    // Pieces end at the same places whether the thread reads them or, where
+    // none can be had, the caller does: a fault of a decoder loses the same
+    // bytes either way.
+    static constexpr std::size_t kReadDirectly = 128 * 1024;
+    static constexpr std::size_t kFirstPieceAhead = 32 * 1024;
+    static constexpr std::size_t kBufferSize = 1024 * 1024;  // the largest piece
     static constexpr std::size_t kBuffers = 3;
-    static constexpr std::size_t kReadDirectly = 1024 * 1024;
 
     // The source must outlive this, and is read by nothing else. Where no
     // thread can be started, it is read directly to the end.
@@ -41,26 +43,30 @@ public:
 
 private:
     struct Buffer {
-        std::unique_ptr<std::byte[]> bytes;
+        memory::OwnedBlock bytes;  // kept for the next load: fresh pages fault in slowly
         std::size_t size = 0;
         bool last = false;          // the source ended, or failed, after these bytes
         std::exception_ptr fault;   // what it failed with
     };
 
     void start();
+    std::size_t read_piece(std::span<std::byte> out);
     void fill_buffers();
     const Buffer& next_filled();
     void release_reading();
 
     ByteSource& source_;
-    std::size_t read_directly_ = 0;  // bytes read before the thread started
+    std::size_t piece_size_ = kReadDirectly;  // the piece read now
+    std::size_t piece_read_ = 0;            // bytes of it read
     bool started_ = false;
     std::array<Buffer, kBuffers> buffers_;  // filled and read in turn, round the ring
 
     std::mutex mutex_;
     std::condition_variable filled_;
     std::condition_variable emptied_;
-    std::size_t filled_count_ = 0;  // buffers filled and not yet read through
+    // Buffers filled and not yet read through; changed under the mutex,
+    // read without it while the reader spins.
+    std::atomic<std::size_t> filled_count_ = 0;
     bool stopping_ = false;
 
     // The reader's side.
@@ -70,7 +76,7 @@ private:
     std::exception_ptr fault_;
     bool ended_ = false;
 
-    std::thread worker_;
+    ReusedThread worker_;
 };
 
 }  // namespace quorvane::input
