@@ -4,6 +4,9 @@ run in the middle of it; the iterator's borrow flag must refuse them at once,
 and books, which steps never change, must read the same from every thread."""
 
 import datetime
+import gzip
+import os
+import pathlib
 import sys
 import threading
 
@@ -187,3 +190,16 @@ def test_books_read_from_many_threads_while_iterating(tmp_path, fast_switching):
     assert len(books) == 400
     assert not failures
     assert [snapshot(book) for book in books] == snapshots
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts the process's threads in /proc")
+def test_a_compressed_load_leaves_no_thread_behind(tmp_path):
+    """A compressed file is inflated on a second thread, which must end with the load: a thread left
+    behind makes every later os.fork() warn, and its child would lack it."""
+    plain = pathlib.Path(generate(tmp_path, runners=10, messages=3000))
+    assert plain.stat().st_size > 1 << 19  # read ahead well past the part read directly
+    compressed = tmp_path / "market.jsonl.gz"
+    compressed.write_bytes(gzip.compress(plain.read_bytes()))
+    before = len(os.listdir("/proc/self/task"))
+    assert sum(1 for _ in quorvane.iter_prices_file(str(compressed))) == 3000
+    assert len(os.listdir("/proc/self/task")) == before

@@ -33,7 +33,7 @@ void ReadAheadSource::start() {
     started_ = true;
     for (Buffer& buffer : buffers_) buffer.bytes = memory::OwnedBlock(kBufferSize);
     try {
-        worker_.start([this] { fill_buffers(); });
+        worker_ = std::thread(&ReadAheadSource::fill_buffers, this);
     } catch (const std::system_error&) {
         // No thread to be had: the source is read directly to the end.
     }

@@ -12,9 +12,9 @@
 #include <exception>
 #include <mutex>
 #include <span>
+#include <thread>
 
 #include "core/input/byte_source.h"
-#include "core/input/reused_thread.h"
 #include "core/memory/recycled_blocks.h"
 
 namespace quorvane::input {
@@ -76,7 +76,7 @@ private:
     std::exception_ptr fault_;
     bool ended_ = false;
 
-    ReusedThread worker_;
+    std::thread worker_;
 };
 
 }  // namespace quorvane::input
