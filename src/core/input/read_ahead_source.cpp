@@ -31,7 +31,7 @@ void pause_spinning() {
 
 void ReadAheadSource::start() {
     started_ = true;
-    for (Buffer& buffer : buffers_) buffer.bytes = memory::OwnedBlock(kBufferSize);
+    for (Buffer& buffer : buffers_) buffer.bytes = std::make_unique_for_overwrite<std::byte[]>(kBufferSize);
     try {
         worker_ = std::thread(&ReadAheadSource::fill_buffers, this);
     } catch (const std::system_error&) {
@@ -67,7 +67,7 @@ void ReadAheadSource::fill_buffers() {
             if (stopping_) return;
         }
         Buffer& buffer = buffers_[index];
-        auto* const bytes = reinterpret_cast<std::byte*>(buffer.bytes.bytes());
+        std::byte* const bytes = buffer.bytes.get();
         buffer.size = 0;
         const std::size_t piece = piece_size_;
         piece_size_ = piece_after(piece);
@@ -131,7 +131,7 @@ std::size_t ReadAheadSource::read(std::span<std::byte> out) {
         const Buffer& buffer = next_filled();
         if (offset_ < buffer.size) {
             const std::size_t count = std::min(out.size(), buffer.size - offset_);
-            std::memcpy(out.data(), buffer.bytes.bytes() + offset_, count);
+            std::memcpy(out.data(), buffer.bytes.get() + offset_, count);
             offset_ += count;
             return count;
         }

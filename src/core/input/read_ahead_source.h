@@ -10,12 +10,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
 
 #include "core/input/byte_source.h"
-#include "core/memory/recycled_blocks.h"
 
 namespace quorvane::input {
 
@@ -43,7 +43,7 @@ public:
 
 private:
     struct Buffer {
-        memory::OwnedBlock bytes;  // kept for the next load: fresh pages fault in slowly
+        std::unique_ptr<std::byte[]> bytes;
         std::size_t size = 0;
         bool last = false;          // the source ended, or failed, after these bytes
         std::exception_ptr fault;   // what it failed with
