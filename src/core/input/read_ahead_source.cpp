@@ -8,6 +8,9 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace quorvane::input {
 
@@ -17,7 +20,20 @@ std::size_t piece_after(std::size_t piece) { return std::min(2 * piece, ReadAhea
 
 // A sleeping thread takes 10-40 us to wake on a virtual machine, as long as
 // reading a piece of 32 kB: the reader spins about that long before it sleeps.
+// Only where the process has a second core: on one, spinning holds up the
+// very thread it waits for.
 constexpr std::chrono::microseconds spin_before_sleep{50};
+
+bool has_second_core() {
+    static const bool has = [] {
+#if defined(__linux__)
+        cpu_set_t cores;
+        if (sched_getaffinity(0, sizeof cores, &cores) == 0) return CPU_COUNT(&cores) > 1;
+#endif
+        return std::thread::hardware_concurrency() > 1;
+    }();
+    return has;
+}
 
 void pause_spinning() {
 #if defined(__x86_64__)
@@ -95,8 +111,10 @@ void ReadAheadSource::fill_buffers() {
 
 const ReadAheadSource::Buffer& ReadAheadSource::next_filled() {
     if (!holding_) {
-        const auto spin_end = std::chrono::steady_clock::now() + spin_before_sleep;
-        while (filled_count_ == 0 && std::chrono::steady_clock::now() < spin_end) pause_spinning();
+        if (has_second_core()) {
+            const auto spin_end = std::chrono::steady_clock::now() + spin_before_sleep;
+            while (filled_count_ == 0 && std::chrono::steady_clock::now() < spin_end) pause_spinning();
+        }
         std::unique_lock lock(mutex_);
         filled_.wait(lock, [&] { return filled_count_ > 0; });
         holding_ = true;
