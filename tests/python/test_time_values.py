@@ -64,6 +64,8 @@ def test_publish_times_equal_utcfromtimestamp(tmp_path):
     values = [1, 2, 5, 123, 499, 500, 501, 999, 1001, 1999, 59_999, 3_599_999]
     values += [rng.randint(1, YEAR_9999_END) for _ in range(3000)]
     values += [rng.randint(1, 2**41) for _ in range(1000)]
+    # Either side of 2^32 seconds, where integer arithmetic gives way to the float steps.
+    values += [(2**32 * 1000) + k for k in range(-1500, 1500, 7)]
     # Far out the quotient's fraction lands near microsecond halves; rounding must match.
     values += [YEAR_9999_END - k for k in range(0, 2000, 7)]
     # Leap days, and the first and last days of years and centuries.
