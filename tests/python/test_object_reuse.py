@@ -75,8 +75,10 @@ def test_shared_ladder_lists_are_one_object_whichever_book_reads_first(tmp_path,
     assert levels(seen[0][0]) == [(2.0, 10), (1.9, 5)]
 
 
-def test_ladders_read_long_after_their_step_show_that_step(tmp_path):
-    path = generate(tmp_path, runners=8, messages=300)
+# Deep ladders take blocks of many sizes, which dead snapshots hand on to new ones.
+@pytest.mark.parametrize("depth", [6, 40])
+def test_ladders_read_long_after_their_step_show_that_step(tmp_path, depth):
+    path = generate(tmp_path, runners=8, messages=300, depth=depth)
     read_at_each_step = [snapshot(book) for book in quorvane.iter_prices_file(path)]
     kept_unread = list(quorvane.iter_prices_file(path))
     assert [snapshot(book) for book in reversed(kept_unread)] == read_at_each_step[::-1]

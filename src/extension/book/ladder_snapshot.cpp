@@ -1,10 +1,13 @@
 #include "extension/book/ladder_snapshot.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "core/cache/price_ladder.h"
 #include "core/texts/caller_texts.h"
 #include "extension/binding/errors.h"
+#include "extension/binding/free_list.h"
 #include "extension/binding/heap_type.h"
 #include "extension/book/price_size.h"
 
@@ -16,6 +19,7 @@ namespace {
 struct Snapshot {
     PyObject_VAR_HEAD
     PyObject* list;  // owned once made
+    std::uint32_t capacity;  // pairs the block has room for, at least ob_size
     bool descending;
     bool ordered;  // pairs are copied in table order and sorted on first use
 };
@@ -28,11 +32,22 @@ std::span<cache::PricePair> pairs_of(Snapshot* snapshot) {
     return {first, static_cast<std::size_t>(Py_SIZE(snapshot))};
 }
 
+// Blocks of dead snapshots, by room in steps of kClassPairs pairs: a
+// changed ladder makes a snapshot at every step, and a kept block spares
+// the allocator's and the collector's bookkeeping, which cost more than
+// copying the pairs. Kept blocks are untracked, as new ones are.
+constexpr std::size_t kClassPairs = 8;
+constexpr std::size_t kClasses = 16;
+std::array<binding::FreeList<16>, kClasses> spare_blocks;
+
+std::size_t class_of(std::size_t capacity) { return capacity / kClassPairs - 1; }
+
 void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
-    Py_XDECREF(as_snapshot(self)->list);
-    PyObject_GC_Del(self);
+    Py_CLEAR(as_snapshot(self)->list);
+    const std::size_t capacity = as_snapshot(self)->capacity;
+    if (capacity > kClasses * kClassPairs || !spare_blocks[class_of(capacity)].keep(self)) PyObject_GC_Del(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 
@@ -69,9 +84,15 @@ PyTypeObject* ladder_snapshot_type() { return type.get(); }
 binding::PyRef new_ladder_snapshot(const cache::PriceLevels& levels, bool descending) {
     PyTypeObject* snapshot_type = ladder_snapshot_type();
     const std::size_t count = levels.size();
+    // Room rounded up to a class, so that the block can serve another ladder.
+    const std::size_t capacity = (count / kClassPairs + 1) * kClassPairs;
+    PyObject* kept = capacity <= kClasses * kClassPairs ? spare_blocks[class_of(capacity)].take(snapshot_type) : nullptr;
     // Unzeroed and untracked: every field and pair is written below.
-    Snapshot* snapshot = PyObject_GC_NewVar(Snapshot, snapshot_type, static_cast<Py_ssize_t>(count));
+    Snapshot* snapshot = kept ? as_snapshot(kept)
+                              : PyObject_GC_NewVar(Snapshot, snapshot_type, static_cast<Py_ssize_t>(capacity));
     if (!snapshot) binding::panic();  // as for the list it stands for
+    Py_SET_SIZE(snapshot, static_cast<Py_ssize_t>(count));
+    snapshot->capacity = static_cast<std::uint32_t>(capacity);
     snapshot->list = nullptr;
     snapshot->descending = descending;
     snapshot->ordered = count < 2;
