@@ -5,19 +5,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/cache/definition_runner.h"
 #include "core/cache/object_slot.h"
-#include "core/cache/runner_key.h"
-#include "core/cache/runner_state.h"
+#include "core/cache/runner_table.h"
 
 namespace quorvane::cache {
-
-// Iteration order means nothing; readers that need an order sort the keys.
-// Records never move, whatever joins or leaves the table.
-using RunnerTable = std::unordered_map<RunnerKey, RunnerState, RunnerKeyHash>;
 
 struct MarketState {
     explicit MarketState(std::string_view market_id) : market_id(market_id) {}

@@ -33,13 +33,15 @@ struct RunnerKey {
     friend auto operator<=>(const RunnerKey&, const RunnerKey&) = default;
 };
 
-// Selection ids are large and close together, handicap keys mostly 0: the
-// multiply spreads both over the high bits, the shift brings them down.
+// Selection ids are large and close together, and the runners of an Asian
+// handicap market share them, differing in small handicap keys: the
+// multiplies spread every bit of both over the high bits, which the runner
+// table's index takes.
 struct RunnerKeyHash {
-    std::size_t operator()(const RunnerKey& key) const {
-        const std::uint64_t mixed = (static_cast<std::uint64_t>(key.selection_id) * 0x9E3779B97F4A7C15u) ^
-                                    static_cast<std::uint64_t>(key.handicap_key);
-        return static_cast<std::size_t>(mixed ^ (mixed >> 29));
+    std::uint64_t operator()(const RunnerKey& key) const {
+        return (static_cast<std::uint64_t>(key.selection_id) ^
+                static_cast<std::uint64_t>(key.handicap_key) * 0x9E3779B97F4A7C15u) *
+               0xBF58476D1CE4E5B9u;
     }
 };
 
