@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+
+#include <unistd.h>
 
 #include "core/input/stream_error.h"
 #include "stream_test_support.h"
@@ -27,6 +30,18 @@ TEST(FileSource, ReadsTheWholeFile) {
     const TempFile file("plain.json", content);
     FileSource source(file.path());
     EXPECT_EQ(testing::read_all(source, 1 << 20), content);
+}
+
+// The size decides whether a plain file is read ahead; a pipe has none.
+TEST(FileSource, KnowsTheSizeOfARegularFileAndNoneOfAPipe) {
+    const TempFile file("sized.json", testing::sample_lines(100));
+    EXPECT_EQ(FileSource(file.path()).size(), std::filesystem::file_size(file.path()));
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], "{}\n", 3), 3);
+    EXPECT_EQ(FileSource("/proc/self/fd/" + std::to_string(ends[0])).size(), 0u);
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST(FileSource, MissingFileIsDescribedByTheSystem) {

@@ -193,13 +193,27 @@ def test_books_read_from_many_threads_while_iterating(tmp_path, fast_switching):
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts the process's threads in /proc")
-def test_a_compressed_load_leaves_no_thread_behind(tmp_path):
-    """A compressed file is inflated on a second thread, which must end with the load: a thread left
-    behind makes every later os.fork() warn, and its child would lack it."""
+def compressed_market(tmp_path):
     plain = pathlib.Path(generate(tmp_path, runners=10, messages=3000))
     assert plain.stat().st_size > 1 << 19  # read ahead well past the part read directly
     compressed = tmp_path / "market.jsonl.gz"
     compressed.write_bytes(gzip.compress(plain.read_bytes()))
+    return compressed, 3000
+
+
+def large_plain_market(tmp_path):
+    lines = [message(1000, change(definition=definition("2024-05-01T12:00:00.000Z")))]
+    lines += [message(1000 + i, change(rc=[{"id": 7, "ltp": 2.5 + i % 50}])) for i in range(1, 120_000)]
+    path = pathlib.Path(write_stream(tmp_path, *lines))
+    assert path.stat().st_size > 8 << 20  # large enough to be read ahead
+    return path, len(lines)
+
+
+@pytest.mark.parametrize("market", [compressed_market, large_plain_market])
+def test_a_load_read_ahead_leaves_no_thread_behind(tmp_path, market):
+    """A compressed or large file is read on a second thread, which must end with the load: a thread
+    left behind makes every later os.fork() warn, and its child would lack it."""
+    path, books = market(tmp_path)
     before = len(os.listdir("/proc/self/task"))
-    assert sum(1 for _ in quorvane.iter_prices_file(str(compressed))) == 3000
+    assert sum(1 for _ in quorvane.iter_prices_file(str(path))) == books
     assert len(os.listdir("/proc/self/task")) == before

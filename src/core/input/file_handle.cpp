@@ -15,6 +15,7 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -67,6 +68,12 @@ std::size_t FileHandle::read(std::span<std::byte> out) {
     return got;
 }
 
+std::uint64_t FileHandle::size() const noexcept {
+    LARGE_INTEGER size;
+    if (GetFileType(native_) != FILE_TYPE_DISK || !GetFileSizeEx(native_, &size)) return 0;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 void FileHandle::close() noexcept {
     if (native_ != closed) CloseHandle(std::exchange(native_, closed));
 }
@@ -90,6 +97,12 @@ std::size_t FileHandle::read(std::span<std::byte> out) {
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) throw_os_error(errno);
     }
+}
+
+std::uint64_t FileHandle::size() const noexcept {
+    struct stat status;
+    if (::fstat(native_, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+    return static_cast<std::uint64_t>(status.st_size);
 }
 
 void FileHandle::close() noexcept {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -22,6 +23,10 @@ public:
 
     // Reads up to out.size() bytes; 0 only at the end of the file.
     std::size_t read(std::span<std::byte> out);
+
+    // The file's size as the system reports it now; 0 where it reports none
+    // (a pipe, a terminal).
+    std::uint64_t size() const noexcept;
 
 private:
 #ifdef _WIN32
