@@ -48,7 +48,7 @@ inline DoubleCode encode_double(double value) {
     return {bits, kRawBytes};
 }
 
-inline unsigned varint_bytes(std::uint64_t value) { return std::max(1u, static_cast<unsigned>(std::bit_width(value) + 6) / 7); }
+constexpr unsigned varint_bytes(std::uint64_t value) { return std::max(1u, static_cast<unsigned>(std::bit_width(value) + 6) / 7); }
 
 // Each write stores at `at`, which has room for the value's largest form,
 // and returns the position after it.
