@@ -40,14 +40,17 @@ constexpr std::size_t kClassPairs = 8;
 constexpr std::size_t kClasses = 16;
 std::array<binding::FreeList<16>, kClasses> spare_blocks;
 
-std::size_t class_of(std::size_t capacity) { return capacity / kClassPairs - 1; }
+// The kept blocks of that room; none for a room too large to keep.
+binding::FreeList<16>* spare_blocks_of(std::size_t capacity) {
+    return capacity <= kClasses * kClassPairs ? &spare_blocks[capacity / kClassPairs - 1] : nullptr;
+}
 
 void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     Py_CLEAR(as_snapshot(self)->list);
-    const std::size_t capacity = as_snapshot(self)->capacity;
-    if (capacity > kClasses * kClassPairs || !spare_blocks[class_of(capacity)].keep(self)) PyObject_GC_Del(self);
+    binding::FreeList<16>* spare = spare_blocks_of(as_snapshot(self)->capacity);
+    if (!spare || !spare->keep(self)) PyObject_GC_Del(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 
@@ -86,7 +89,8 @@ binding::PyRef new_ladder_snapshot(const cache::PriceLevels& levels, bool descen
     const std::size_t count = levels.size();
     // Room rounded up to a class, so that the block can serve another ladder.
     const std::size_t capacity = (count / kClassPairs + 1) * kClassPairs;
-    PyObject* kept = capacity <= kClasses * kClassPairs ? spare_blocks[class_of(capacity)].take(snapshot_type) : nullptr;
+    binding::FreeList<16>* spare = spare_blocks_of(capacity);
+    PyObject* kept = spare ? spare->take(snapshot_type) : nullptr;
     // Unzeroed and untracked: every field and pair is written below.
     Snapshot* snapshot = kept ? as_snapshot(kept)
                               : PyObject_GC_NewVar(Snapshot, snapshot_type, static_cast<Py_ssize_t>(capacity));
