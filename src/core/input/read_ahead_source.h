@@ -1,5 +1,6 @@
 // Reads another source on a thread of its own, a few pieces ahead of the
-// caller, so that decompressing a file and reading its lines overlap. The
+// caller, so that decompressing a file, or copying a large one out of the
+// file cache, overlaps with reading its lines. The
 // first piece is read directly: a file that small is over before handing
 // pieces between threads pays. The pieces after it start small, so that the
 // caller soon has one, and double up to a megabyte.
