@@ -192,7 +192,6 @@ def test_books_read_from_many_threads_while_iterating(tmp_path, fast_switching):
     assert [snapshot(book) for book in books] == snapshots
 
 
-@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts the process's threads in /proc")
 def compressed_market(tmp_path):
     plain = pathlib.Path(generate(tmp_path, runners=10, messages=3000))
     assert plain.stat().st_size > 1 << 19  # read ahead well past the part read directly
@@ -209,6 +208,7 @@ def large_plain_market(tmp_path):
     return path, len(lines)
 
 
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts the process's threads in /proc")
 @pytest.mark.parametrize("market", [compressed_market, large_plain_market])
 def test_a_load_read_ahead_leaves_no_thread_behind(tmp_path, market):
     """A compressed or large file is read on a second thread, which must end with the load: a thread

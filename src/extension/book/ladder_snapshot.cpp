@@ -38,10 +38,11 @@ std::span<cache::PricePair> pairs_of(Snapshot* snapshot) {
 // copying the pairs. Kept blocks are untracked, as new ones are.
 constexpr std::size_t kClassPairs = 8;
 constexpr std::size_t kClasses = 16;
-std::array<binding::FreeList<16>, kClasses> spare_blocks;
+using SpareBlocks = binding::FreeList<16>;
+std::array<SpareBlocks, kClasses> spare_blocks;
 
 // The kept blocks of that room; none for a room too large to keep.
-binding::FreeList<16>* spare_blocks_of(std::size_t capacity) {
+SpareBlocks* spare_blocks_of(std::size_t capacity) {
     return capacity <= kClasses * kClassPairs ? &spare_blocks[capacity / kClassPairs - 1] : nullptr;
 }
 
@@ -49,7 +50,7 @@ void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     Py_CLEAR(as_snapshot(self)->list);
-    binding::FreeList<16>* spare = spare_blocks_of(as_snapshot(self)->capacity);
+    SpareBlocks* spare = spare_blocks_of(as_snapshot(self)->capacity);
     if (!spare || !spare->keep(self)) PyObject_GC_Del(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }
@@ -89,7 +90,7 @@ binding::PyRef new_ladder_snapshot(const cache::PriceLevels& levels, bool descen
     const std::size_t count = levels.size();
     // Room rounded up to a class, so that the block can serve another ladder.
     const std::size_t capacity = (count / kClassPairs + 1) * kClassPairs;
-    binding::FreeList<16>* spare = spare_blocks_of(capacity);
+    SpareBlocks* spare = spare_blocks_of(capacity);
     PyObject* kept = spare ? spare->take(snapshot_type) : nullptr;
     // Unzeroed and untracked: every field and pair is written below.
     Snapshot* snapshot = kept ? as_snapshot(kept)
